@@ -1,0 +1,39 @@
+# Build settings and helper functions shared by every Kestrel target.
+
+# Project code: high warnings as errors, Unicode Win32, static runtime, repo-relative source paths,
+# no link time stamp (so identical inputs give identical binaries).
+add_library(kr_flags INTERFACE)
+target_compile_definitions(kr_flags INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+  _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_compile_options(kr_flags INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror
+  -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=
+  -ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/)
+target_link_options(kr_flags INTERFACE -static -static-libgcc -static-libstdc++
+  -Wl,--no-insert-timestamp)
+
+set(KR_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
+set(KR_WINE_SESSION ${CMAKE_SOURCE_DIR}/cmake/wine-session)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.in ${KR_WINE_DIR}/run @ONLY
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KR_WINE_DIR}/run)
+
+# kr_add_rcdata(<target> <name> <file> [<name> <file> ...])
+# Links raw-data (type 10) resources into <target> under the given names.
+function(kr_add_rcdata target)
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_rcdata.rc)
+  set(text "")
+  set(deps "")
+  list(LENGTH ARGN count)
+  math(EXPR last "${count} - 1")
+  foreach(i RANGE 0 ${last} 2)
+    math(EXPR j "${i} + 1")
+    list(GET ARGN ${i} name)
+    list(GET ARGN ${j} file)
+    string(APPEND text "${name} RCDATA \"${file}\"\n")
+    list(APPEND deps ${file})
+  endforeach()
+  file(GENERATE OUTPUT ${rc} CONTENT "${text}")
+  target_sources(${target} PRIVATE ${rc})
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${deps}")
+endfunction()

@@ -1,0 +1,99 @@
+// File-system services: path handling, file queries, creation of files and directories, deletion and clean-up.
+#pragma once
+
+#include "tstrings.h"
+
+#include <cstdint>
+#include <fstream>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace FileUtils {
+
+// Paths (pure string operations; both separators are read, the backslash is written).
+bool isDirSeparator(wchar_t c);
+tstring dirname(const tstring& path);
+tstring basename(const tstring& path);
+tstring combinePath(const tstring& first, const tstring& second);
+tstring removeTrailingSlash(const tstring& path);
+
+class PathBuilder {
+public:
+    PathBuilder() = default;
+    PathBuilder& operator<<(const tstring& part);
+    operator tstring() const { return path_; }
+
+private:
+    tstring path_;
+};
+
+// File queries and absolute paths.
+tstring toAbsolutePath(const tstring& path);
+bool isFileExists(const tstring& path);
+bool isDirectory(const tstring& path);
+
+// Creation.
+void createDirectory(const tstring& path);
+tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
+tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
+void moveFile(const tstring& source, const tstring& destination);
+
+// Deletion: the std::nothrow forms return true on success and count a missing path as deleted.
+void deleteFile(const tstring& path);
+bool deleteFile(const tstring& path, const std::nothrow_t&);
+void deleteDirectory(const tstring& path);
+bool deleteDirectory(const tstring& path, const std::nothrow_t&);
+void deleteFiles(const tstring& dir);
+bool deleteFiles(const tstring& dir, const std::nothrow_t&);
+void deleteAll(const tstring& dir);
+bool deleteAll(const tstring& dir, const std::nothrow_t&);
+
+class DirectoryCallback {
+public:
+    virtual ~DirectoryCallback() = default;
+    // Return false to end the enumeration at once.
+    virtual bool onFile(const tstring& path);
+    virtual bool onDirectory(const tstring& path);
+};
+
+void iterateDirectory(const tstring& dir, DirectoryCallback& callback);
+
+enum class DeleterEntryKind : int32_t { File = 0, DirectoryFiles = 1, RecursiveDirectory = 2, EmptyDirectory = 3 };
+
+// Remembers paths and deletes them, files first, when it is destroyed.
+class Deleter {
+public:
+    Deleter() = default;
+    ~Deleter();
+    Deleter(const Deleter&) = delete;
+    Deleter& operator=(const Deleter&) = delete;
+
+    Deleter& appendFile(const tstring& path);
+    Deleter& appendDirectoryFiles(const tstring& path);
+    Deleter& appendRecursiveDirectory(const tstring& path);
+    Deleter& appendEmptyDirectory(const tstring& path);
+    void cancel();
+
+private:
+    std::vector<std::pair<tstring, DeleterEntryKind>> entries_;
+};
+
+// Writes a file through a temporary file beside it; the destination changes only on finish().
+class FileWriter {
+public:
+    explicit FileWriter(const tstring& destination);
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    FileWriter& write(const void* bytes, size_t count);
+    void finish();
+
+private:
+    tstring tempPath_;
+    Deleter deleter_;
+    std::ofstream stream_;
+    tstring destination_;
+};
+
+} // namespace FileUtils

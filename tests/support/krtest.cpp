@@ -1,0 +1,313 @@
+// Test support: child processes with captured streams, full exit codes and answered message boxes.
+#include "krtest.h"
+
+#include <stdexcept>
+#include <thread>
+
+namespace krtest {
+namespace {
+
+struct Handle {
+    HANDLE h = nullptr;
+    Handle() = default;
+    explicit Handle(HANDLE value) : h(value) {}
+    ~Handle() {
+        if (h && h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+        }
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+};
+
+[[noreturn]] void fail(const std::string& what) {
+    throw std::runtime_error(what + " failed, error " + std::to_string(GetLastError()));
+}
+
+void readAll(HANDLE pipe, std::string* into) {
+    char buffer[4096];
+    DWORD count = 0;
+    while (ReadFile(pipe, buffer, sizeof(buffer), &count, nullptr) && count > 0) {
+        into->append(buffer, count);
+    }
+}
+
+std::wstring environmentBlock(const RunOptions& options) {
+    std::vector<std::wstring> entries;
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* p = strings; *p; p += wcslen(p) + 1) {
+        entries.emplace_back(p);
+    }
+    FreeEnvironmentStringsW(strings);
+    auto upper = [](std::wstring text) {
+        _wcsupr(text.data());
+        return text;
+    };
+    auto remove = [&](const std::wstring& name) {
+        std::vector<std::wstring> kept;
+        for (const auto& entry : entries) {
+            if (upper(entry.substr(0, entry.find(L'=', 1))) != upper(name)) {
+                kept.push_back(entry);
+            }
+        }
+        entries.swap(kept);
+    };
+    for (const auto& name : options.unsetEnv) {
+        remove(name);
+    }
+    for (const auto& [name, value] : options.setEnv) {
+        remove(name);
+        entries.push_back(name + L"=" + value);
+    }
+    std::wstring block;
+    for (const auto& entry : entries) {
+        block += entry;
+        block.push_back(L'\0');
+    }
+    block.push_back(L'\0');
+    return block;
+}
+
+struct DialogSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectDialog(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<DialogSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (owner == search->processId && std::wstring(className) == L"#32770" && IsWindowVisible(window)) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+std::wstring windowText(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), length + 1)));
+    return text;
+}
+
+void answerDialogs(DWORD processId, std::vector<HWND>* answered, std::vector<Dialog>* dialogs) {
+    DialogSearch search{processId, {}};
+    EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&search));
+    for (HWND window : search.found) {
+        bool seen = false;
+        for (HWND old : *answered) {
+            seen = seen || old == window;
+        }
+        if (seen) {
+            continue;
+        }
+        answered->push_back(window);
+        Dialog dialog{windowText(window), L""};
+        if (HWND text = GetDlgItem(window, 0xFFFF)) {
+            dialog.text = windowText(text);
+        }
+        dialogs->push_back(dialog);
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+    }
+}
+
+} // namespace
+
+std::wstring quoteArgument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+        return arg;
+    }
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        quoted.push_back(c);
+        backslashes = 0;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted.push_back(L'"');
+    return quoted;
+}
+
+RunResult run(const std::wstring& program, const std::vector<std::wstring>& args, const RunOptions& options) {
+    std::wstring line = quoteArgument(program);
+    for (const auto& arg : args) {
+        line += L" " + quoteArgument(arg);
+    }
+    return runCommandLine(program, line, options);
+}
+
+RunResult runCommandLine(const std::wstring& program, const std::wstring& commandLine, const RunOptions& options) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+        fail("CreatePipe");
+    }
+    Handle outReadOwner(outRead), outWriteOwner(outWrite), errReadOwner(errRead), errWriteOwner(errWrite);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    Handle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                           nullptr));
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul.h;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION process{};
+    std::wstring line = commandLine;
+    std::wstring environment = environmentBlock(options);
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                        environment.data(),
+                        options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(), &startup,
+                        &process)) {
+        fail("CreateProcessW(" + utf8(program) + ")");
+    }
+    Handle processOwner(process.hProcess), threadOwner(process.hThread);
+    CloseHandle(outWriteOwner.h);
+    outWriteOwner.h = nullptr;
+    CloseHandle(errWriteOwner.h);
+    errWriteOwner.h = nullptr;
+
+    RunResult result;
+    std::thread outReader(readAll, outRead, &result.out);
+    std::thread errReader(readAll, errRead, &result.err);
+    std::vector<HWND> answered;
+    const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
+    while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
+        answerDialogs(process.dwProcessId, &answered, &result.dialogs);
+        if (GetTickCount64() > deadline) {
+            result.timedOut = true;
+            TerminateProcess(process.hProcess, 0xDEAD);
+            WaitForSingleObject(process.hProcess, INFINITE);
+        }
+    }
+    outReader.join();
+    errReader.join();
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    result.exitCode = code;
+    return result;
+}
+
+std::wstring binDir() {
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+std::wstring binPath(const std::wstring& fileName) { return binDir() + L"\\" + fileName; }
+
+std::wstring tempPath() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    std::wstring path(buffer, GetTempPathW(MAX_PATH + 1, buffer));
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) {
+        path.pop_back();
+    }
+    return path;
+}
+
+ScratchDir::ScratchDir() {
+    static unsigned counter = 0;
+    for (;;) {
+        path_ = tempPath() + L"\\krtest-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+        if (CreateDirectoryW(path_.c_str(), nullptr)) {
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            fail("CreateDirectoryW");
+        }
+    }
+}
+
+ScratchDir::~ScratchDir() { removeTree(path_); }
+
+void writeFile(const std::wstring& path, const std::string& bytes) {
+    Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.h == INVALID_HANDLE_VALUE) {
+        fail("CreateFileW(" + utf8(path) + ")");
+    }
+    DWORD written = 0;
+    if (!bytes.empty() && !WriteFile(file.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        fail("WriteFile");
+    }
+}
+
+std::string readFile(const std::wstring& path) {
+    Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.h == INVALID_HANDLE_VALUE) {
+        fail("CreateFileW(" + utf8(path) + ")");
+    }
+    std::string bytes;
+    readAll(file.h, &bytes);
+    return bytes;
+}
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::wstring> listDir(const std::wstring& dir, const std::wstring& pattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((dir + L"\\" + pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+void removeTree(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        for (const auto& name : listDir(path)) {
+            removeTree(path + L"\\" + name);
+        }
+        RemoveDirectoryW(path.c_str());
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveDirectoryW(path.c_str());
+    } else {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+    }
+}
+
+std::string utf8(const std::wstring& text) {
+    if (text.empty()) {
+        return std::string();
+    }
+    const int length = static_cast<int>(text.size());
+    std::string out(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr,
+                                                            nullptr)),
+                    '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+    return out;
+}
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) {
+        return std::wstring();
+    }
+    const int length = static_cast<int>(text.size());
+    std::wstring out(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, out.data(), static_cast<int>(out.size()));
+    return out;
+}
+
+} // namespace krtest

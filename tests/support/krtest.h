@@ -1,0 +1,73 @@
+// Test support: runs a Windows program as a user would, with its full exit code, output and message boxes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace krtest {
+
+struct Dialog {
+    std::wstring caption;
+    std::wstring text;
+};
+
+struct RunOptions {
+    // Environment changes for the child: variables to set (name, value) and to remove.
+    std::vector<std::pair<std::wstring, std::wstring>> setEnv;
+    std::vector<std::wstring> unsetEnv;
+    std::wstring currentDirectory;
+    DWORD timeoutMs = 120000;
+};
+
+struct RunResult {
+    uint32_t exitCode = 0;
+    bool timedOut = false;
+    std::string out; // standard output, bytes as written
+    std::string err; // standard error, bytes as written
+    std::vector<Dialog> dialogs; // message boxes the child showed; each was answered with OK
+};
+
+// Starts `program` with `commandLine` (the whole line, program name included), captures its standard
+// streams, answers its message boxes with OK and waits for it.
+RunResult runCommandLine(const std::wstring& program, const std::wstring& commandLine, const RunOptions& options = {});
+
+// As runCommandLine, with the line composed from `args` by the usual quoting rules.
+RunResult run(const std::wstring& program, const std::vector<std::wstring>& args, const RunOptions& options = {});
+
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
+std::wstring quoteArgument(const std::wstring& arg);
+
+// The directory that holds the running test program and every program the build made.
+std::wstring binDir();
+std::wstring binPath(const std::wstring& fileName);
+
+std::wstring tempPath();
+
+// A fresh directory under the temporary path, deleted with its content on destruction.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+void writeFile(const std::wstring& path, const std::string& bytes);
+std::string readFile(const std::wstring& path);
+bool exists(const std::wstring& path);
+std::vector<std::wstring> listDir(const std::wstring& dir, const std::wstring& pattern = L"*");
+void removeTree(const std::wstring& path);
+
+std::string utf8(const std::wstring& text);
+std::wstring wide(const std::string& text);
+
+} // namespace krtest
