@@ -1,0 +1,62 @@
+// The launcher's process entry and installer main routine: install or remove the embedded package.
+#include "Executor.h"
+#include "FileUtils.h"
+#include "Guid.h"
+#include "MsiUtils.h"
+#include "Resources.h"
+#include "WinApp.h"
+#include "WinSysInfo.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The process exit code; stays -1 unless the main routine reaches an outcome.
+int exitCode = -1;
+
+void uninstallProduct() {
+    const std::vector<char> bytes = Resource(L"product_code", RT_RCDATA, SysInfo::getCurrentModuleHandle()).readBytes();
+    const Guid productCode(std::string(bytes.begin(), bytes.end()));
+
+    const msi::UiLevelScope silentInstaller(INSTALLUILEVEL_NONE);
+    msi::uninstall removal;
+    const msi::ActionStatus status = removal.productCode(productCode)(std::nothrow);
+    exitCode = status.code;
+}
+
+void installPackage(const tstring_array& args) {
+    const tstring tempDir = FileUtils::createTempDirectory(L"", L".tmp", SysInfo::getTempDir());
+    FileUtils::Deleter cleanup;
+    cleanup.appendRecursiveDirectory(tempDir);
+
+    const tstring msiPath = FileUtils::PathBuilder() << tempDir << L"main.msi";
+    Resource(L"msi", RT_RCDATA, SysInfo::getCurrentModuleHandle()).writeToFile(msiPath);
+
+    Executor executor(SysInfo::getMsiexecPath());
+    executor.addArg(L"/i").addArg(msiPath);
+    for (const tstring& arg : args) {
+        executor.addArg(arg);
+    }
+    exitCode = executor.execAndWaitForExit();
+}
+
+void launcherMain() {
+    const tstring_array args = SysInfo::getCommandArgs(SysInfo::CommandArgProgramNameMode::ExcludeProgramName);
+    if (std::find(args.begin(), args.end(), tstring(L"uninstall")) != args.end()) {
+        uninstallProduct();
+    } else {
+        installPackage(args);
+    }
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    app::wlaunch(std::nothrow, launcherMain);
+    return exitCode;
+}

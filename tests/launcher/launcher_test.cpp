@@ -1,0 +1,141 @@
+// End-to-end tests of the launcher: real packages, the real installer, exit codes and message boxes as users meet them.
+#include "krpackages.h"
+#include "krtest.h"
+
+#include <windows.h>
+#include <msi.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const uint32_t kLauncherFailed = 0xFFFFFFFF;
+
+std::wstring programFilesDir(const wchar_t* variable) {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(variable, buffer, MAX_PATH);
+    return std::wstring(buffer, length);
+}
+
+// Where the sample package puts its files: a 32-bit package lands in the 32-bit program files folder.
+std::wstring sampleInstallDir() {
+    for (const wchar_t* variable : {L"ProgramFiles(x86)", L"ProgramFiles"}) {
+        const std::wstring dir = programFilesDir(variable) + L"\\Kestrel Sample";
+        if (krtest::exists(dir)) {
+            return dir;
+        }
+    }
+    return std::wstring();
+}
+
+bool sampleInstalled() { return MsiQueryProductStateW(KR_SAMPLE_PRODUCT_CODE) == INSTALLSTATE_DEFAULT; }
+
+void removeSampleIfInstalled() {
+    if (sampleInstalled()) {
+        krtest::run(L"C:\\windows\\system32\\msiexec.exe", {L"/x", KR_SAMPLE_PRODUCT_CODE, L"/qn"});
+    }
+    ASSERT_FALSE(sampleInstalled());
+}
+
+// Runs a test launcher with its own temporary directory, so whatever it leaves behind can be seen.
+class LauncherRun : public ::testing::Test {
+protected:
+    krtest::RunResult launch(const std::wstring& launcher, const std::vector<std::wstring>& args,
+                             krtest::RunOptions options = {}) {
+        options.setEnv.push_back({L"TMP", temp_.path()});
+        options.setEnv.push_back({L"TEMP", temp_.path()});
+        options.unsetEnv.push_back(L"KESTREL_DEBUG");
+        return krtest::run(krtest::binPath(launcher), args, options);
+    }
+
+    std::vector<std::wstring> leftovers() const { return krtest::listDir(temp_.path()); }
+
+    krtest::ScratchDir temp_;
+    krtest::ScratchDir work_;
+};
+
+class InstallRoad : public LauncherRun {
+protected:
+    void SetUp() override { removeSampleIfInstalled(); }
+    void TearDown() override { removeSampleIfInstalled(); }
+};
+
+TEST_F(InstallRoad, InstallsSilentlyPassesArgumentsAndCleansUp) {
+    const std::wstring log = work_.file(L"install log.txt");
+    const krtest::RunResult result = launch(L"kr-sample-setup.exe", {L"/qn", L"/l*v", log});
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_TRUE(result.dialogs.empty());
+    EXPECT_TRUE(sampleInstalled());
+    const std::wstring dir = sampleInstallDir();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(krtest::readFile(dir + L"\\Gr\u00fc\u00dfe.txt").empty(), false);
+    EXPECT_TRUE(krtest::exists(dir + L"\\readme.txt"));
+    EXPECT_TRUE(krtest::exists(log)) << "the installer did not receive the launcher's arguments";
+    EXPECT_TRUE(leftovers().empty()) << krtest::utf8(leftovers().front());
+}
+
+TEST_F(InstallRoad, FailingPackageGivesTheInstallerCodeAndNoBox) {
+    const krtest::RunResult result = launch(L"kr-fails-setup.exe", {L"/qn"});
+    EXPECT_EQ(result.exitCode, 1603u);
+    EXPECT_TRUE(result.dialogs.empty());
+    EXPECT_TRUE(result.err.empty()) << result.err;
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(InstallRoad, UninstallRemovesTheProductAndASecondTimeReportsUnknownProduct) {
+    ASSERT_EQ(launch(L"kr-sample-setup.exe", {L"/qn"}).exitCode, 0u);
+    ASSERT_TRUE(sampleInstalled());
+
+    const krtest::RunResult removal = launch(L"kr-sample-setup.exe", {L"uninstall"});
+    EXPECT_EQ(removal.exitCode, 0u) << removal.err;
+    EXPECT_TRUE(removal.dialogs.empty());
+    EXPECT_FALSE(sampleInstalled());
+    EXPECT_TRUE(sampleInstallDir().empty() || !krtest::exists(sampleInstallDir() + L"\\readme.txt"));
+
+    const krtest::RunResult again = launch(L"kr-sample-setup.exe", {L"/qn", L"uninstall"});
+    EXPECT_EQ(again.exitCode, 1605u);
+    EXPECT_TRUE(again.dialogs.empty());
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(InstallRoad, SwitchIsCaseSensitiveSoUninstallInCapitalsInstalls) {
+    const std::wstring log = work_.file(L"log.txt");
+    const krtest::RunResult result = launch(L"kr-sample-setup.exe", {L"/qn", L"/l*v", log, L"Uninstall"});
+    EXPECT_TRUE(result.dialogs.empty());
+    EXPECT_TRUE(krtest::exists(log)) << "Uninstall did not reach the installer program";
+    EXPECT_TRUE(leftovers().empty());
+}
+
+class LauncherFailure : public LauncherRun {};
+
+TEST_F(LauncherFailure, MissingPackageShowsOneBoxAndExitsWithMinusOne) {
+    const krtest::RunResult result = launch(L"kr-nomsi-setup.exe", {L"/qn"});
+    EXPECT_EQ(result.exitCode, kLauncherFailed);
+    ASSERT_EQ(result.dialogs.size(), 1u);
+    EXPECT_EQ(result.dialogs[0].caption, L"kr-nomsi-setup.exe");
+    const std::wstring expected = L"cannot find resource (name='msi', type='#10'). System error [1814](system error 1814 (";
+    EXPECT_EQ(result.dialogs[0].text.rfind(expected, 0), 0u) << krtest::utf8(result.dialogs[0].text);
+    EXPECT_EQ(result.err, krtest::utf8(result.dialogs[0].text) + "\n");
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(LauncherFailure, MalformedProductCodesAreShownAsTheParserSawThem) {
+    const std::wstring code = KR_SAMPLE_PRODUCT_CODE;
+    const struct {
+        const wchar_t* launcher;
+        std::wstring text;
+    } cases[] = {
+        {L"kr-newline-setup.exe", code + L"\n"},
+        {L"kr-onebrace-setup.exe", code.substr(0, 37)},
+        {L"kr-emptycode-setup.exe", L""},
+    };
+    for (const auto& c : cases) {
+        const krtest::RunResult result = launch(c.launcher, {L"uninstall"});
+        EXPECT_EQ(result.exitCode, kLauncherFailed) << krtest::utf8(c.launcher);
+        ASSERT_EQ(result.dialogs.size(), 1u) << krtest::utf8(c.launcher);
+        EXPECT_EQ(result.dialogs[0].caption, c.launcher);
+        EXPECT_EQ(result.dialogs[0].text, L"IIDFromString(" + c.text + L") failed");
+    }
+}
+
+} // namespace
