@@ -40,4 +40,4 @@ kr_add_test_launcher(kr-onebrace-setup MSI ${KR_SAMPLE_MSI} CODE ${one_brace_cod
 kr_add_test_launcher(kr-emptycode-setup MSI ${KR_SAMPLE_MSI} CODE ${empty_code})
 target_link_libraries(test_launcher PRIVATE kr_test_packages_info)
 set_tests_properties(test_launcher PROPERTIES TIMEOUT 400)
-set_tests_properties(test_launcher PROPERTIES RESOURCE_LOCK windows_installer)
+set_tests_properties(test_launcher PROPERTIES RESOURCE_LOCK ${KR_INSTALLER_LOCK})

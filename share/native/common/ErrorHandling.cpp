@@ -61,6 +61,11 @@ std::string substituteTemplateArguments(std::string name, const std::string& bin
 // "bool FileUtils::{anonymous}::createNewFile(const tstring&)" -> "FileUtils::`anonymous-namespace'::createNewFile".
 std::string trimSignature(const std::string& pretty) {
     std::string text = pretty;
+    // A record written inside a lambda belongs to the function around it.
+    const size_t lambda = text.find(")::<lambda");
+    if (lambda != std::string::npos) {
+        text.erase(lambda + 1);
+    }
     std::string bindings;
     const size_t with = text.rfind(" [with ");
     if (with != std::string::npos && text.back() == ']') {
@@ -101,12 +106,12 @@ std::string trimSignature(const std::string& pretty) {
             nameStart = i + 1;
         }
     }
-    std::string name = text.substr(nameStart);
+    std::string name = substituteTemplateArguments(text.substr(nameStart), bindings);
     const std::string anonymous = "{anonymous}";
     for (size_t position = name.find(anonymous); position != std::string::npos; position = name.find(anonymous)) {
         name.replace(position, anonymous.size(), "`anonymous-namespace'");
     }
-    return bindings.empty() ? name : substituteTemplateArguments(name, bindings);
+    return name;
 }
 
 struct LabelCache {

@@ -38,6 +38,12 @@ TEST(FunctionLabel, QualifiedNamesWithoutSignature) {
                  "msi::action<msi::uninstall>::operator()");
     EXPECT_STREQ(functionLabel("std::vector<std::pair<int, int> > ns::f(std::function<void(int)>)"), "ns::f");
     EXPECT_STREQ(wideFunctionLabel("void app::launch()"), L"app::launch");
+    EXPECT_STREQ(functionLabel("FileUtils::deleteAll(const tstring&, const std::nothrow_t&)::<lambda()>"),
+                 "FileUtils::deleteAll");
+    EXPECT_STREQ(functionLabel("void msi::action<T>::run() [with T = msi::{anonymous}::Failing]"),
+                 "msi::action<msi::`anonymous-namespace'::Failing>::run");
+    const auto fromLambda = [] { return KR_HERE.function; };
+    EXPECT_STREQ(fromLambda(), "FunctionLabel_QualifiedNamesWithoutSignature_Test::TestBody");
 }
 
 TEST(KrErrorTest, LocatedMessageAndBareMessageOverRuntimeError) {
