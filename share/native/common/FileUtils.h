@@ -40,6 +40,7 @@ tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const 
 void moveFile(const tstring& source, const tstring& destination);
 
 // Deletion: the std::nothrow forms return true on success and count a missing path as deleted.
+// Tree deletion removes a directory link (junction or symbolic link) itself, never its target's content.
 void deleteFile(const tstring& path);
 bool deleteFile(const tstring& path, const std::nothrow_t&);
 void deleteDirectory(const tstring& path);
@@ -49,6 +50,7 @@ bool deleteFiles(const tstring& dir, const std::nothrow_t&);
 void deleteAll(const tstring& dir);
 bool deleteAll(const tstring& dir, const std::nothrow_t&);
 
+// Receives the entries of one directory from iterateDirectory.
 class DirectoryCallback {
 public:
     virtual ~DirectoryCallback() = default;
@@ -83,6 +85,8 @@ private:
 class FileWriter {
 public:
     explicit FileWriter(const tstring& destination);
+    // Without a completed finish(), removes the temporary file and leaves the destination as it was.
+    ~FileWriter();
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;
 

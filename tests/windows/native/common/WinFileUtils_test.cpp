@@ -1,0 +1,634 @@
+// Tests of file creation, temporary names, moves through FileWriter, enumeration and deletion on the real disk.
+#include "FileUtils.h"
+
+#include "ErrorHandling.h"
+#include "Log.h"
+#include "krtest.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winioctl.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+using namespace FileUtils;
+
+namespace {
+
+struct Record {
+    std::wstring level;
+    std::wstring file;
+    std::wstring function;
+    std::wstring message;
+};
+
+// Collects the records written while it lives, in place of the logger's appender.
+class RecordCapture : public LogAppender {
+public:
+    RecordCapture() : saved_(Logger::global().setAppender(this)) {}
+    ~RecordCapture() override { Logger::global().setAppender(saved_); }
+    RecordCapture(const RecordCapture&) = delete;
+    RecordCapture& operator=(const RecordCapture&) = delete;
+
+    void append(const LogEvent& event) override {
+        records.push_back({event.levelName, event.fileName, event.functionName, event.message});
+    }
+
+    std::vector<std::wstring> messages() const {
+        std::vector<std::wstring> texts;
+        for (const Record& record : records) {
+            texts.push_back(record.message);
+        }
+        return texts;
+    }
+
+    // Position of the first record with exactly this message, or -1.
+    int indexOf(const std::wstring& message) const {
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (records[i].message == message) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+
+    bool mentions(const std::wstring& text) const {
+        return std::any_of(records.begin(), records.end(),
+                           [&](const Record& record) { return record.message.find(text) != std::wstring::npos; });
+    }
+
+    std::vector<Record> records;
+
+private:
+    LogAppender* saved_;
+};
+
+struct Raised {
+    std::string what;
+    std::string bare;
+};
+
+template <class Work>
+Raised raisedBy(Work&& work) {
+    try {
+        work();
+    } catch (const std::runtime_error& error) {
+        const auto* located = dynamic_cast<const KrErrorBase*>(&error);
+        EXPECT_NE(located, nullptr) << error.what();
+        return {error.what(), located ? located->bareMessage() : ""};
+    }
+    ADD_FAILURE() << "no error raised";
+    return {};
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string u8(const std::wstring& text) { return krtest::utf8(text); }
+
+// A file opened without delete sharing until destruction.
+class HeldFile {
+public:
+    explicit HeldFile(const std::wstring& path)
+        : handle_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << u8(path);
+    }
+    ~HeldFile() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_);
+        }
+    }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+private:
+    HANDLE handle_;
+};
+
+void makeDir(const std::wstring& path) { ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << u8(path); }
+
+void makeReadOnly(const std::wstring& path) {
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY)) << u8(path);
+}
+
+std::wstring numberName(DWORD number, const std::wstring& suffix) {
+    return std::to_wstring(static_cast<int32_t>(number)) + suffix;
+}
+
+// ---- Temporary files and directories
+
+TEST(CreateTempFile, RefusesEachIllegalCharacterBeforeTouchingTheDisk) {
+    krtest::ScratchDir dir;
+    std::wstring illegal = L"<>:\"|?*/\\";
+    for (wchar_t c = 0; c < L' '; ++c) {
+        illegal += c;
+    }
+    ASSERT_EQ(illegal.size(), 41u);
+    for (const wchar_t c : illegal) {
+        const std::wstring prefix = std::wstring(L"a") + c + L"b";
+        // The message is a C string: a zero character ends it.
+        const std::string expected = ("Illegal characters in prefix=" + u8(prefix)).c_str();
+        EXPECT_EQ(raisedBy([&] { createTempFile(prefix, L".tmp", dir.path()); }).bare, expected)
+            << static_cast<int>(c);
+    }
+    const Raised suffix = raisedBy([&] { createTempFile(L"kvs", L"\t.tmp", dir.path()); });
+    EXPECT_EQ(suffix.bare, "Illegal characters in suffix=\t.tmp");
+    EXPECT_NE(suffix.what.find("at FileUtils::createTempFile(): Illegal"), std::string::npos) << suffix.what;
+    EXPECT_EQ(raisedBy([&] { createTempFile(L"a/b", L"\t", dir.path()); }).bare, "Illegal characters in prefix=a/b");
+    EXPECT_TRUE(krtest::listDir(dir.path()).empty());
+
+    const std::wstring made = createTempFile(L"a b-c.d_", L".x y", dir.path());
+    EXPECT_TRUE(krtest::exists(made));
+}
+
+TEST(CreateTempFile, GivesUpAfterAHundredAttemptsInAMissingDirectory) {
+    krtest::ScratchDir dir;
+    const std::wstring missing = dir.file(L"missing");
+    const Raised raised = raisedBy([&] { createTempFile(L"kvs", L".tmp", missing); });
+    EXPECT_EQ(raised.bare, "createTempFile(kvs, .tmp, " + u8(missing) + ") failed");
+    EXPECT_FALSE(krtest::exists(missing));
+}
+
+TEST(CreateTempFile, MovesOnPastTakenNumbers) {
+    krtest::ScratchDir dir;
+    // Numbers from the tick count read here are taken; unless the clock jumps past them before the call reads
+    // it, the first free number is the one right after them.
+    constexpr DWORD taken = 40;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const DWORD start = GetTickCount();
+        for (DWORD i = 0; i < taken; ++i) {
+            krtest::writeFile(dir.file(numberName(start + i, L".tmp")), "taken");
+        }
+        const std::wstring made = createTempFile(L"", L".tmp", dir.path());
+        if (GetTickCount() - start >= taken) {
+            continue;
+        }
+        EXPECT_EQ(made, dir.file(numberName(start + taken, L".tmp")));
+        EXPECT_EQ(krtest::readFile(made), "");
+        for (DWORD i = 0; i < taken; ++i) {
+            EXPECT_EQ(krtest::readFile(dir.file(numberName(start + i, L".tmp"))), "taken");
+        }
+        return;
+    }
+    GTEST_SKIP() << "the tick count kept moving too fast";
+}
+
+TEST(CreateTempDirectory, NamesAnEmptyDirectoryByNumberAndSuffix) {
+    krtest::ScratchDir dir;
+    RecordCapture capture;
+    const std::wstring made = createTempDirectory(L"", L".tmp", dir.path());
+
+    ASSERT_EQ(dirname(made), dir.path());
+    std::wstring number = basename(made);
+    ASSERT_TRUE(tstrings::hasSuffix(number, L".tmp")) << u8(made);
+    number.resize(number.size() - 4);
+    if (!number.empty() && number[0] == L'-') {
+        number.erase(0, 1);
+    }
+    ASSERT_FALSE(number.empty());
+    EXPECT_TRUE(std::all_of(number.begin(), number.end(), [](wchar_t c) { return std::iswdigit(c); })) << u8(made);
+    EXPECT_TRUE(number == L"0" || number[0] != L'0') << u8(made);
+    EXPECT_TRUE(isDirectory(made));
+    EXPECT_TRUE(krtest::listDir(made).empty());
+    EXPECT_EQ(capture.messages(), (std::vector<std::wstring>{L"Created [" + made + L"] file",
+                                                              L"Deleted [" + made + L"] file",
+                                                              L"Created [" + made + L"\\] directory"}));
+}
+
+TEST(DirectoryCreation, CreatesTheMissingLevelsOnlyOnce) {
+    krtest::ScratchDir dir;
+    {
+        RecordCapture capture;
+        createDirectory(dir.file(L"a"));
+        EXPECT_EQ(capture.messages(), std::vector<std::wstring>{L"Created [" + dir.file(L"a") + L"\\] directory"});
+        ASSERT_EQ(capture.records.size(), 1u);
+        EXPECT_EQ(capture.records[0].level, L"TRACE");
+        EXPECT_EQ(capture.records[0].file, L"WinFileUtils.cpp");
+        EXPECT_EQ(capture.records[0].function, L"FileUtils::`anonymous-namespace'::createDir");
+    }
+    {
+        RecordCapture capture;
+        createDirectory(dir.file(L"x/y\\z\\\\"));
+        const std::vector<std::wstring> expected{L"Created [" + dir.file(L"x/") + L"] directory",
+                                                 L"Created [" + dir.file(L"x/y\\") + L"] directory",
+                                                 L"Created [" + dir.file(L"x/y\\z\\") + L"] directory"};
+        EXPECT_EQ(capture.messages(), expected);
+    }
+    RecordCapture capture;
+    createDirectory(dir.file(L"a"));
+    createDirectory(dir.file(L"x\\y\\z"));
+    EXPECT_TRUE(capture.records.empty());
+    EXPECT_TRUE(isDirectory(dir.file(L"x\\y\\z")));
+}
+
+TEST(DirectoryCreation, AncestorThatIsAFileFailsAtThatPrefix) {
+    krtest::ScratchDir dir;
+    krtest::writeFile(dir.file(L"file"), "x");
+    const Raised raised = raisedBy([&] { createDirectory(dir.file(L"file\\sub\\deeper")); });
+    EXPECT_TRUE(startsWith(raised.bare, "CreateDirectory(" + u8(dir.file(L"file\\")) + ") failed. System error ["))
+        << raised.bare;
+    EXPECT_NE(raised.what.find("at FileUtils::`anonymous-namespace'::createDir(): "), std::string::npos)
+        << raised.what;
+    EXPECT_EQ(krtest::readFile(dir.file(L"file")), "x");
+}
+
+// ---- FileWriter
+
+const std::string rawBytes("line\r\nnext\n\x1a\0\xff end", 17);
+
+TEST(FileWriter, ReplacesTheDestinationOnlyOnFinish) {
+    krtest::ScratchDir dir;
+    const std::wstring destination = dir.file(L"out.bin");
+    krtest::writeFile(destination, "old");
+    RecordCapture capture;
+
+    FileWriter writer(destination);
+    writer.write(rawBytes.data(), 4).write(rawBytes.data() + 4, rawBytes.size() - 4);
+    const std::vector<std::wstring> temps = krtest::listDir(dir.path(), L"kvs*.tmp");
+    ASSERT_EQ(temps.size(), 1u);
+    const std::wstring temp = dir.file(temps[0]);
+    // Others may read and write the file while it is being written.
+    const HANDLE other = CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(other, INVALID_HANDLE_VALUE);
+    if (other != INVALID_HANDLE_VALUE) {
+        CloseHandle(other);
+    }
+    EXPECT_EQ(krtest::readFile(destination), "old");
+
+    writer.finish();
+    EXPECT_EQ(krtest::readFile(destination), rawBytes);
+    EXPECT_TRUE(krtest::listDir(dir.path(), L"kvs*.tmp").empty());
+    EXPECT_NE(capture.indexOf(L"Moved '" + temp + L"' file to '" + destination + L"'"), -1);
+}
+
+TEST(FileWriter, AbandonedWriterLeavesNoTraceAndKeepsTheLastError) {
+    krtest::ScratchDir dir;
+    krtest::writeFile(dir.file(L"existing.bin"), "old");
+    {
+        FileWriter writer(dir.file(L"existing.bin"));
+        writer.write(rawBytes.data(), rawBytes.size());
+    }
+    {
+        FileWriter writer(dir.file(L"new.bin"));
+        writer.write(rawBytes.data(), rawBytes.size());
+        SetLastError(ERROR_INVALID_DATA);
+    }
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_EQ(krtest::listDir(dir.path()), std::vector<std::wstring>{L"existing.bin"});
+    EXPECT_EQ(krtest::readFile(dir.file(L"existing.bin")), "old");
+}
+
+TEST(FileWriter, RefusedReplacementRaisesAndRemovesTheTemporaryFile) {
+    krtest::ScratchDir dir;
+    const std::wstring destination = dir.file(L"locked.bin");
+    krtest::writeFile(destination, "old");
+    const HeldFile held(destination);
+    std::wstring temp;
+    Raised raised;
+    {
+        FileWriter writer(destination);
+        writer.write(rawBytes.data(), rawBytes.size());
+        const std::vector<std::wstring> temps = krtest::listDir(dir.path(), L"kvs*.tmp");
+        ASSERT_EQ(temps.size(), 1u);
+        temp = dir.file(temps[0]);
+        raised = raisedBy([&] { writer.finish(); });
+        EXPECT_TRUE(krtest::exists(temp));
+    }
+    const std::string expected = "MoveFileEx(" + u8(temp) + ", " + u8(destination) + ", 3) failed. System error [";
+    EXPECT_TRUE(startsWith(raised.bare, expected)) << raised.bare;
+    EXPECT_NE(raised.what.find("at FileUtils::`anonymous-namespace'::moveFileImpl(): "), std::string::npos);
+    EXPECT_FALSE(krtest::exists(temp));
+    EXPECT_EQ(krtest::readFile(destination), "old");
+}
+
+TEST(FileWriter, MissingDirectoryRaisesTheTempFileFailure) {
+    krtest::ScratchDir dir;
+    const std::wstring missing = dir.file(L"missing");
+    const Raised raised = raisedBy([&] { FileWriter writer(missing + L"\\out.bin"); });
+    EXPECT_EQ(raised.bare, "createTempFile(kvs, .tmp, " + u8(missing) + ") failed");
+    EXPECT_TRUE(krtest::listDir(dir.path()).empty());
+}
+
+// ---- Deletion
+
+TEST(FileDeletion, ClearsTheReadOnlyAttributeAndDeletes) {
+    krtest::ScratchDir dir;
+    const std::wstring path = dir.file(L"ro.txt");
+    krtest::writeFile(path, "x");
+    makeReadOnly(path);
+    RecordCapture capture;
+    EXPECT_TRUE(deleteFile(path, std::nothrow));
+    EXPECT_FALSE(krtest::exists(path));
+    ASSERT_EQ(capture.records.size(), 2u);
+    EXPECT_EQ(capture.records[0].message, L"Discarded R/O attribute from [" + path + L"] file");
+    EXPECT_EQ(capture.records[0].function, L"FileUtils::deleteFile");
+    EXPECT_EQ(capture.records[1].message, L"Deleted [" + path + L"] file");
+    EXPECT_EQ(capture.records[1].function, L"FileUtils::`anonymous-namespace'::deleteFileImpl");
+}
+
+TEST(FileDeletion, OpenFileFailsWithTheSystemReason) {
+    krtest::ScratchDir dir;
+    const std::wstring path = dir.file(L"open.txt");
+    krtest::writeFile(path, "x");
+    const HeldFile held(path);
+    EXPECT_FALSE(deleteFile(path, std::nothrow));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    const Raised raised = raisedBy([&] { deleteFile(path); });
+    EXPECT_EQ(raised.bare.rfind("DeleteFile(" + u8(path) + ") failed. System error [32]", 0), 0u) << raised.bare;
+    EXPECT_NE(raised.what.find("at FileUtils::deleteFile(): "), std::string::npos);
+    EXPECT_TRUE(krtest::exists(path));
+}
+
+TEST(Deletion, MissingPathsCountAsDeleted) {
+    krtest::ScratchDir dir;
+    for (const std::wstring& path : {dir.file(L"gone"), dir.file(L"gone\\deeper\\still")}) {
+        EXPECT_TRUE(deleteFile(path, std::nothrow));
+        EXPECT_TRUE(deleteDirectory(path, std::nothrow));
+        EXPECT_TRUE(deleteFiles(path, std::nothrow));
+        EXPECT_TRUE(deleteAll(path, std::nothrow));
+        EXPECT_NO_THROW(deleteFile(path));
+        EXPECT_NO_THROW(deleteDirectory(path));
+        EXPECT_NO_THROW(deleteFiles(path));
+        EXPECT_NO_THROW(deleteAll(path));
+    }
+}
+
+TEST(DeleteAll, RemovesATreeWithAReadOnlyFileDeepInside) {
+    krtest::ScratchDir dir;
+    const std::wstring root = dir.file(L"tree");
+    makeDir(root);
+    makeDir(root + L"\\a");
+    makeDir(root + L"\\a\\b");
+    krtest::writeFile(root + L"\\top.txt", "1");
+    krtest::writeFile(root + L"\\a\\b\\deep.txt", "2");
+    makeReadOnly(root + L"\\a\\b\\deep.txt");
+    EXPECT_TRUE(deleteAll(root, std::nothrow));
+    EXPECT_FALSE(krtest::exists(root));
+}
+
+TEST(DeleteAll, KeepsOnlyTheOpenFileAndItsAncestors) {
+    krtest::ScratchDir dir;
+    const std::wstring root = dir.file(L"tree");
+    for (const wchar_t* sub : {L"", L"\\one", L"\\one\\inner", L"\\two"}) {
+        makeDir(root + sub);
+    }
+    for (const wchar_t* file : {L"\\a.txt", L"\\one\\b.txt", L"\\one\\inner\\open.txt", L"\\one\\inner\\c.txt",
+                                L"\\two\\d.txt"}) {
+        krtest::writeFile(root + file, "x");
+    }
+    const HeldFile held(root + L"\\one\\inner\\open.txt");
+    EXPECT_FALSE(deleteAll(root, std::nothrow));
+    EXPECT_EQ(krtest::listDir(root), std::vector<std::wstring>{L"one"});
+    EXPECT_EQ(krtest::listDir(root + L"\\one"), std::vector<std::wstring>{L"inner"});
+    EXPECT_EQ(krtest::listDir(root + L"\\one\\inner"), std::vector<std::wstring>{L"open.txt"});
+}
+
+TEST(DeleteAll, PathThatIsAFileIsRefusedAndKept) {
+    krtest::ScratchDir dir;
+    const std::wstring path = dir.file(L"plain.txt");
+    krtest::writeFile(path, "x");
+    EXPECT_FALSE(deleteAll(path, std::nothrow));
+    EXPECT_FALSE(deleteFiles(path, std::nothrow));
+    const Raised raised = raisedBy([&] { deleteAll(path); });
+    EXPECT_TRUE(startsWith(raised.bare, "FindFirstFile(" + u8(path) + ") failed. System error [")) << raised.bare;
+    EXPECT_EQ(krtest::readFile(path), "x");
+}
+
+TEST(DeleteFiles, DeletesOnlyThePlainFilesDirectlyInside) {
+    krtest::ScratchDir dir;
+    const std::wstring root = dir.file(L"tree");
+    makeDir(root);
+    makeDir(root + L"\\sub");
+    krtest::writeFile(root + L"\\one.txt", "1");
+    krtest::writeFile(root + L"\\two.txt", "2");
+    makeReadOnly(root + L"\\two.txt");
+    krtest::writeFile(root + L"\\sub\\kept.txt", "3");
+    EXPECT_TRUE(deleteFiles(root, std::nothrow));
+    EXPECT_EQ(krtest::listDir(root), std::vector<std::wstring>{L"sub"});
+    EXPECT_EQ(krtest::readFile(root + L"\\sub\\kept.txt"), "3");
+}
+
+TEST(Deleter, DeletesFilesFirstThenTreesInRegistrationOrder) {
+    krtest::ScratchDir dir;
+    const std::wstring treeA = dir.file(L"A");
+    const std::wstring treeB = dir.file(L"B");
+    const std::wstring file = dir.file(L"f.txt");
+    makeDir(treeA);
+    makeDir(treeB);
+    krtest::writeFile(treeA + L"\\in.txt", "a");
+    krtest::writeFile(file, "f");
+    RecordCapture capture;
+    {
+        Deleter deleter;
+        deleter.appendRecursiveDirectory(treeA).appendFile(file).appendRecursiveDirectory(treeB);
+        SetLastError(ERROR_INVALID_DATA);
+    }
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    const int fileAt = capture.indexOf(L"Deleted [" + file + L"] file");
+    const int treeAAt = capture.indexOf(L"Deleted [" + treeA + L"] directory");
+    const int treeBAt = capture.indexOf(L"Deleted [" + treeB + L"] directory");
+    EXPECT_NE(fileAt, -1);
+    EXPECT_LT(fileAt, treeAAt);
+    EXPECT_LT(treeAAt, treeBAt);
+    EXPECT_TRUE(krtest::listDir(dir.path()).empty());
+}
+
+TEST(Deleter, HandlesEveryKindAndDeletesNothingOnceCancelled) {
+    krtest::ScratchDir dir;
+    makeDir(dir.file(L"files"));
+    makeDir(dir.file(L"files\\sub"));
+    makeDir(dir.file(L"empty"));
+    krtest::writeFile(dir.file(L"files\\x.txt"), "x");
+    krtest::writeFile(dir.file(L"f.txt"), "f");
+    {
+        Deleter deleter;
+        deleter.appendFile(dir.file(L"f.txt")).appendRecursiveDirectory(dir.file(L"files"));
+        deleter.appendEmptyDirectory(dir.file(L"empty")).appendDirectoryFiles(dir.file(L"files"));
+        deleter.cancel();
+    }
+    EXPECT_EQ(krtest::listDir(dir.path()).size(), 3u);
+    {
+        Deleter deleter;
+        deleter.appendEmptyDirectory(dir.file(L"empty")).appendDirectoryFiles(dir.file(L"files"));
+    }
+    EXPECT_EQ(krtest::listDir(dir.path()), (std::vector<std::wstring>{L"f.txt", L"files"}));
+    EXPECT_EQ(krtest::listDir(dir.file(L"files")), std::vector<std::wstring>{L"sub"});
+}
+
+// ---- Enumeration
+
+// Notes every entry it is given; answers false after `limit` of them.
+class EntryList : public DirectoryCallback {
+public:
+    explicit EntryList(size_t limit = SIZE_MAX) : limit_(limit) {}
+    bool onFile(const tstring& path) override { return note(L"file " + path); }
+    bool onDirectory(const tstring& path) override { return note(L"dir " + path); }
+    std::vector<std::wstring> entries;
+
+private:
+    bool note(const std::wstring& entry) {
+        entries.push_back(entry);
+        return entries.size() < limit_;
+    }
+    size_t limit_;
+};
+
+TEST(IterateDirectory, ReportsFilesAndSubdirectoriesWithFullPaths) {
+    krtest::ScratchDir dir;
+    makeDir(dir.file(L"sub"));
+    krtest::writeFile(dir.file(L"f.txt"), "x");
+    EntryList all;
+    iterateDirectory(dir.path() + L"\\", all);
+    std::sort(all.entries.begin(), all.entries.end());
+    EXPECT_EQ(all.entries, (std::vector<std::wstring>{L"dir " + dir.file(L"sub"), L"file " + dir.file(L"f.txt")}));
+
+    EntryList first(1);
+    iterateDirectory(dir.path(), first);
+    EXPECT_EQ(first.entries.size(), 1u);
+}
+
+TEST(IterateDirectory, EmptyDirectoryCallsNothingAndAMissingOneRaises) {
+    krtest::ScratchDir dir;
+    EntryList none;
+    iterateDirectory(dir.path(), none);
+    EXPECT_TRUE(none.entries.empty());
+
+    const std::wstring missing = dir.file(L"missing");
+    const Raised raised = raisedBy([&] { iterateDirectory(missing, none); });
+    EXPECT_TRUE(startsWith(raised.bare, "FindFirstFile(" + u8(missing) + ") failed. System error [3]")) << raised.bare;
+    EXPECT_NE(raised.what.find("at FileUtils::iterateDirectory(): "), std::string::npos);
+}
+
+// ---- Directory links
+
+bool isLink(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool makeJunction(const std::wstring& link, const std::wstring& target) {
+    if (!CreateDirectoryW(link.c_str(), nullptr)) {
+        return false;
+    }
+    const HANDLE handle = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    bool made = false;
+    if (handle != INVALID_HANDLE_VALUE) {
+        // Mount-point reparse data: tag, data length, reserved, the offsets and lengths of the substitute and
+        // print names, then both names, each followed by a zero (the print name is empty).
+        const std::wstring substitute = L"\\??\\" + target;
+        const WORD substituteBytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+        std::vector<BYTE> buffer(16 + substituteBytes + 2 * sizeof(wchar_t));
+        const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+        const WORD header[6] = {static_cast<WORD>(buffer.size() - 8), 0, 0, substituteBytes,
+                                static_cast<WORD>(substituteBytes + sizeof(wchar_t)), 0};
+        memcpy(buffer.data(), &tag, sizeof(tag));
+        memcpy(buffer.data() + 4, header, sizeof(header));
+        memcpy(buffer.data() + 16, substitute.data(), substituteBytes);
+        DWORD returned = 0;
+        made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
+                               nullptr, 0, &returned, nullptr) &&
+               isLink(link);
+        CloseHandle(handle);
+    }
+    if (!made) {
+        RemoveDirectoryW(link.c_str());
+    }
+    return made;
+}
+
+// Wine's exports for its own path mapping; absent on Windows.
+using WineUnixName = char*(CDECL*)(const wchar_t*);
+using WineDosName = wchar_t*(CDECL*)(const char*);
+
+template <class Function>
+Function wineExport(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
+// Runs a Unix program on Windows paths given in their Unix form; Wine starts it as a native process.
+void runUnix(const char* program, const std::wstring& option, const std::vector<std::wstring>& paths) {
+    const auto toUnix = wineExport<WineUnixName>("wine_get_unix_file_name");
+    const auto toDos = wineExport<WineDosName>("wine_get_dos_file_name");
+    std::vector<std::wstring> args{option};
+    for (const std::wstring& path : paths) {
+        char* name = toUnix(path.c_str());
+        args.push_back(krtest::wide(name ? name : ""));
+        HeapFree(GetProcessHeap(), 0, name);
+    }
+    wchar_t* dosProgram = toDos(program);
+    krtest::run(dosProgram, args);
+    HeapFree(GetProcessHeap(), 0, dosProgram);
+}
+
+enum class LinkKind { None, Junction, UnixSymbolicLink };
+
+// A link to a directory, itself removed at destruction. Windows gets a junction; Wine 8 makes no junction
+// or symbolic link through the Windows calls, so there it is a Unix symbolic link, which Wine reports as a
+// directory reparse point.
+class DirectoryLink {
+public:
+    DirectoryLink(const std::wstring& link, const std::wstring& target) : link_(link) {
+        if (makeJunction(link, target)) {
+            kind = LinkKind::Junction;
+        } else if (wineExport<WineUnixName>("wine_get_unix_file_name")) {
+            runUnix("/bin/ln", L"-s", {target, link});
+            kind = isLink(link) ? LinkKind::UnixSymbolicLink : LinkKind::None;
+        }
+    }
+    ~DirectoryLink() {
+        if (kind == LinkKind::UnixSymbolicLink) {
+            runUnix("/bin/rm", L"-f", {link_});
+        } else if (isLink(link_)) {
+            RemoveDirectoryW(link_.c_str());
+        }
+    }
+    DirectoryLink(const DirectoryLink&) = delete;
+    DirectoryLink& operator=(const DirectoryLink&) = delete;
+
+    LinkKind kind = LinkKind::None;
+
+private:
+    std::wstring link_;
+};
+
+// Wine's RemoveDirectoryW acts on the target of a Unix symbolic link; that target is not empty here, so
+// under Wine the links stay and the deletions report failure.
+TEST(DeleteAll, RemovesDirectoryLinksButNeverTheirTargetsContent) {
+    krtest::ScratchDir dir;
+    const std::wstring target = dir.file(L"target");
+    const std::wstring tree = dir.file(L"tree");
+    makeDir(target);
+    makeDir(tree);
+    makeDir(tree + L"\\sub");
+    krtest::writeFile(target + L"\\keep.txt", "keep");
+    krtest::writeFile(tree + L"\\sub\\plain.txt", "x");
+    const DirectoryLink direct(dir.file(L"link"), target);
+    const DirectoryLink nested(tree + L"\\sub\\link", target);
+    if (direct.kind == LinkKind::None || nested.kind == LinkKind::None) {
+        GTEST_SKIP() << "no directory link can be made here";
+    }
+    ASSERT_TRUE(isDirectory(dir.file(L"link")));
+    const bool underWine = direct.kind == LinkKind::UnixSymbolicLink;
+    RecordCapture capture;
+
+    EXPECT_EQ(deleteAll(dir.file(L"link"), std::nothrow), !underWine);
+    EXPECT_EQ(isLink(dir.file(L"link")), underWine);
+    EXPECT_EQ(deleteAll(tree, std::nothrow), !underWine);
+    EXPECT_EQ(krtest::readFile(target + L"\\keep.txt"), "keep");
+    EXPECT_FALSE(capture.mentions(L"keep.txt"));
+    EXPECT_FALSE(krtest::exists(tree + L"\\sub\\plain.txt"));
+    if (underWine) {
+        EXPECT_EQ(krtest::listDir(tree + L"\\sub"), std::vector<std::wstring>{L"link"});
+    } else {
+        EXPECT_FALSE(krtest::exists(tree));
+    }
+}
+
+} // namespace
