@@ -115,7 +115,7 @@ TEST_F(LauncherFailure, MissingPackageShowsOneBoxAndExitsWithMinusOne) {
     EXPECT_EQ(result.dialogs[0].caption, L"kr-nomsi-setup.exe");
     const std::wstring expected = L"cannot find resource (name='msi', type='#10'). System error [1814](system error 1814 (";
     EXPECT_EQ(result.dialogs[0].text.rfind(expected, 0), 0u) << krtest::utf8(result.dialogs[0].text);
-    EXPECT_EQ(result.err, krtest::utf8(result.dialogs[0].text) + "\n");
+    EXPECT_EQ(result.err, krtest::utf8(result.dialogs[0].text) + "\r\n");
     EXPECT_TRUE(leftovers().empty());
 }
 

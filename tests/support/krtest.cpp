@@ -164,8 +164,8 @@ RunResult runCommandLine(const std::wstring& program, const std::wstring& comman
     PROCESS_INFORMATION process{};
     std::wstring line = commandLine;
     std::wstring environment = environmentBlock(options);
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                        environment.data(),
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                        CREATE_UNICODE_ENVIRONMENT | options.creationFlags, environment.data(),
                         options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(), &startup,
                         &process)) {
         fail("CreateProcessW(" + utf8(program) + ")");
@@ -228,6 +228,28 @@ ScratchDir::ScratchDir() {
 }
 
 ScratchDir::~ScratchDir() { removeTree(path_); }
+
+EnvVariableScope::EnvVariableScope(const std::wstring& name) : name_(name) {
+    const DWORD size = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+    if (size > 0) {
+        previous_.resize(size);
+        previous_.resize(GetEnvironmentVariableW(name.c_str(), previous_.data(), size));
+        wasSet_ = true;
+    }
+    SetEnvironmentVariableW(name.c_str(), nullptr);
+}
+
+EnvVariableScope::EnvVariableScope(const std::wstring& name, const std::wstring& value) : EnvVariableScope(name) {
+    if (!SetEnvironmentVariableW(name.c_str(), value.c_str())) {
+        fail("SetEnvironmentVariableW(" + utf8(name) + ")");
+    }
+}
+
+EnvVariableScope::~EnvVariableScope() {
+    const DWORD lastError = GetLastError();
+    SetEnvironmentVariableW(name_.c_str(), wasSet_ ? previous_.c_str() : nullptr);
+    SetLastError(lastError);
+}
 
 void writeFile(const std::wstring& path, const std::string& bytes) {
     Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

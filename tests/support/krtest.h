@@ -21,6 +21,8 @@ struct RunOptions {
     std::vector<std::wstring> unsetEnv;
     std::wstring currentDirectory;
     DWORD timeoutMs = 120000;
+    // Extra CreateProcessW flags, e.g. DETACHED_PROCESS so that the child starts without a console.
+    DWORD creationFlags = 0;
 };
 
 struct RunResult {
@@ -59,6 +61,22 @@ public:
 
 private:
     std::wstring path_;
+};
+
+// Sets (or, without a value, removes) an environment variable of this process; the earlier state comes
+// back on destruction.
+class EnvVariableScope {
+public:
+    EnvVariableScope(const std::wstring& name, const std::wstring& value);
+    explicit EnvVariableScope(const std::wstring& name);
+    ~EnvVariableScope();
+    EnvVariableScope(const EnvVariableScope&) = delete;
+    EnvVariableScope& operator=(const EnvVariableScope&) = delete;
+
+private:
+    std::wstring name_;
+    bool wasSet_ = false;
+    std::wstring previous_;
 };
 
 void writeFile(const std::wstring& path, const std::string& bytes);

@@ -1,0 +1,64 @@
+// Windows layer of the launch frame: console channels for debug output and the last-error message box.
+#include "WinApp.h"
+
+#include "FileUtils.h"
+#include "WinErrorHandling.h"
+#include "WinSysInfo.h"
+
+#include <windows.h>
+
+#include <iostream>
+
+namespace app {
+
+int wlaunch(const std::nothrow_t&, const MainRoutine& mainRoutine) noexcept {
+    std::unique_ptr<Console> console;
+    runGuarded(KR_HERE, [&console] {
+        if (isDebugLoggingEnabled()) {
+            console = std::make_unique<Console>();
+        }
+    });
+    LastErrorGuiLogAppender guiAppender;
+    TeeLogAppender lastErrorAppenders(&defaultLastErrorAppender(), &guiAppender);
+    return launch(std::nothrow, mainRoutine, &lastErrorAppenders);
+}
+
+} // namespace app
+
+Channel::Channel(FILE* stream) : reopened_(nullptr) {
+    const bool input = stream == stdin;
+    // A failed reopen leaves reopened_ null: nothing to close, and the stream leads nowhere.
+    freopen_s(&reopened_, input ? "CONIN$" : "CONOUT$", input ? "r" : "w", stream);
+    std::ios::sync_with_stdio(true);
+}
+
+Channel::~Channel() {
+    const LastErrorPreserver preserver;
+    runGuarded(KR_HERE, [this] {
+        if (reopened_) {
+            fclose(reopened_);
+        }
+        std::ios::sync_with_stdio(true);
+    });
+}
+
+Console::Console() {
+    if (!AttachConsole(ATTACH_PARENT_PROCESS) && !AllocConsole()) {
+        return;
+    }
+    out_ = std::make_unique<Channel>(stdout);
+    err_ = std::make_unique<Channel>(stderr);
+}
+
+void LastErrorGuiLogAppender::append(const LogEvent&) {
+    if (appending_) {
+        return;
+    }
+    appending_ = true;
+    runGuarded(KR_HERE, [] {
+        const tstring text = tstrings::decodeUtf8(app::lastErrorMsg());
+        const tstring caption = FileUtils::basename(SysInfo::getProcessModulePath());
+        MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR);
+    });
+    appending_ = false;
+}

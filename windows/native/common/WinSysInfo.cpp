@@ -1,0 +1,156 @@
+// System information from kernel32 and shell32: each answer is read into a growing buffer; failures raise SysError.
+#include "WinSysInfo.h"
+
+#include "FileUtils.h"
+#include "WinErrorHandling.h"
+
+#include <shellapi.h>
+
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+namespace SysInfo {
+
+namespace {
+
+constexpr size_t kPathBufferSize = 260;
+constexpr size_t kEnvValueBufferSize = 10;
+
+struct LocalFreeDeleter {
+    void operator()(wchar_t** memory) const {
+        const LastErrorPreserver preserver;
+        LocalFree(memory);
+    }
+};
+
+tstring textUpToNul(const std::vector<wchar_t>& buffer) {
+    return tstring(buffer.data(), wcsnlen(buffer.data(), buffer.size()));
+}
+
+tstring getModulePath(HMODULE module = nullptr) {
+    std::vector<wchar_t> buffer(kPathBufferSize);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            const DWORD code = GetLastError();
+            KR_RAISE(
+                SysError(MessageBuilder() << "GetModuleFileName failed", GetModuleFileNameW, code, "System error"));
+        }
+        if (length < buffer.size()) {
+            return tstring(buffer.data(), length);
+        }
+        // The path was cut to the buffer.
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// `errorOccurred` null: an unset or unreadable variable raises instead of being flagged.
+tstring getEnvVariableImpl(const tstring& name, bool* errorOccurred) {
+    std::vector<wchar_t> buffer(kEnvValueBufferSize);
+    SetLastError(0);
+    const DWORD required = GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD code = GetLastError();
+    if (code == ERROR_ENVVAR_NOT_FOUND) {
+        if (errorOccurred) {
+            *errorOccurred = true;
+            return tstring();
+        }
+        KR_RAISE(SysError(MessageBuilder() << "GetEnvironmentVariable(" << name << ") failed. Variable not set",
+                          GetEnvironmentVariableW, code, "System error"));
+    }
+    if (required > buffer.size()) {
+        buffer.resize(required);
+        GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD retryCode = GetLastError();
+        if (retryCode != 0) {
+            if (errorOccurred) {
+                *errorOccurred = true;
+                return tstring();
+            }
+            KR_RAISE(SysError(MessageBuilder() << "GetEnvironmentVariable(" << name << ") failed",
+                              GetEnvironmentVariableW, retryCode, "System error"));
+        }
+    }
+    if (errorOccurred) {
+        *errorOccurred = false;
+    }
+    return textUpToNul(buffer);
+}
+
+using SystemDirFunction = UINT(WINAPI*)(LPWSTR, UINT);
+
+tstring getSystemDirImpl(SystemDirFunction function, const char* label) {
+    std::vector<wchar_t> buffer(kPathBufferSize);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const UINT result = function(buffer.data(), static_cast<UINT>(buffer.size()));
+        if (result == 0) {
+            const DWORD code = GetLastError();
+            KR_RAISE(SysError(MessageBuilder() << label << " failed", function, code, "System error"));
+        }
+        if (result < buffer.size()) {
+            return FileUtils::removeTrailingSlash(textUpToNul(buffer));
+        }
+        buffer.resize(static_cast<size_t>(result) + 1);
+    }
+    KR_RAISE(MessageBuilder() << "Unexpected reply from" << label);
+}
+
+} // namespace
+
+tstring_array getCommandArgs(CommandArgProgramNameMode mode) {
+    int count = 0;
+    const std::unique_ptr<wchar_t*, LocalFreeDeleter> args(CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!args) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "CommandLineToArgvW failed", CommandLineToArgvW, code, "System error"));
+    }
+    tstring_array result;
+    for (int i = mode == CommandArgProgramNameMode::ExcludeProgramName ? 1 : 0; i < count; ++i) {
+        result.emplace_back(args.get()[i]);
+    }
+    return result;
+}
+
+HMODULE getCurrentModuleHandle() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&getCurrentModuleHandle), &module)) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "GetModuleHandleExW failed", GetModuleHandleExW, code, "System error"));
+    }
+    return module;
+}
+
+tstring getProcessModulePath() { return FileUtils::toAbsolutePath(getModulePath()); }
+
+tstring getCurrentModulePath() { return getModulePath(getCurrentModuleHandle()); }
+
+tstring getEnvVariable(const tstring& name, const tstring& defaultValue) {
+    bool errorOccurred = false;
+    const tstring value = getEnvVariableImpl(name, &errorOccurred);
+    return errorOccurred ? defaultValue : value;
+}
+
+tstring getEnvVariable(const tstring& name) { return getEnvVariableImpl(name, nullptr); }
+
+tstring getSystemDir() { return getSystemDirImpl(GetSystemDirectoryW, "GetSystemDirectory"); }
+
+tstring getMsiexecPath() {
+    FileUtils::PathBuilder path;
+    path << getSystemDir() << L"msiexec.exe";
+    return path;
+}
+
+tstring getTempDir() {
+    std::vector<wchar_t> buffer(kPathBufferSize);
+    const DWORD required = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (required > buffer.size()) {
+        buffer.resize(required);
+        GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    }
+    // A failed call leaves the buffer zero-filled: the result is empty.
+    return FileUtils::removeTrailingSlash(textUpToNul(buffer));
+}
+
+} // namespace SysInfo

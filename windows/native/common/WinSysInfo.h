@@ -1,0 +1,42 @@
+// System information: command-line arguments, module handles and paths, environment, system and temporary directories.
+#pragma once
+
+#include "tstrings.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace SysInfo {
+
+// Whether getCommandArgs keeps the program's own path; only ExcludeProgramName drops it.
+enum class CommandArgProgramNameMode : int32_t { IncludeProgramName = 0, ExcludeProgramName = 1 };
+
+// The process command line as split by CommandLineToArgvW, pieces unchanged.
+tstring_array getCommandArgs(CommandArgProgramNameMode mode);
+
+// The module that contains this code; no reference is taken.
+HMODULE getCurrentModuleHandle();
+
+// Absolute path of the process executable.
+tstring getProcessModulePath();
+
+// Path of the module that contains this code.
+tstring getCurrentModulePath();
+
+// The variable's value; `defaultValue` when it is not set or cannot be read. An empty value is a value.
+tstring getEnvVariable(const tstring& name, const tstring& defaultValue);
+
+// The variable's value; raises SysError when it is not set or cannot be read.
+tstring getEnvVariable(const tstring& name);
+
+// The Windows system directory, without trailing separator.
+tstring getSystemDir();
+
+// The system's msiexec.exe: the system directory, one backslash and "msiexec.exe".
+tstring getMsiexecPath();
+
+// The user's temporary directory without trailing separator; empty when the system reports none.
+tstring getTempDir();
+
+} // namespace SysInfo
