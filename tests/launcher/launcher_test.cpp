@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
+#include <sstream>
+
 namespace {
 
 const uint32_t kLauncherFailed = 0xFFFFFFFF;
@@ -104,6 +108,41 @@ TEST_F(InstallRoad, SwitchIsCaseSensitiveSoUninstallInCapitalsInstalls) {
     EXPECT_TRUE(result.dialogs.empty());
     EXPECT_TRUE(krtest::exists(log)) << "Uninstall did not reach the installer program";
     EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(InstallRoad, DebugTraceShowsEveryStep) {
+    krtest::RunOptions options;
+    options.setEnv.push_back({L"KESTREL_DEBUG", L"true"});
+    krtest::RunResult result = launch(L"kr-sample-setup.exe", {L"/qn"}, options);
+    ASSERT_EQ(result.exitCode, 0u) << result.err;
+    // Under Wine the launcher shares the test's console, so its records stay on the captured standard error.
+    const std::string temp = std::regex_replace(krtest::utf8(temp_.path()), std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
+    const std::string dir = temp + R"(\\-?[0-9]+\.tmp)";
+    const std::string msiexec = R"([A-Za-z]:\\windows\\system32\\msiexec\.exe)";
+    const std::vector<std::string> expected = {
+        R"(\[TRACE\] app\.cpp:[0-9]+: Entering app::launch)",
+        R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Created \[)" + dir + R"(\\\] directory)",
+        R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Moved '.*kvs-?[0-9]+\.tmp' file to ')" + dir + R"(\\main\.msi')",
+        R"(\[TRACE\] Executor\.cpp:[0-9]+: CreateProcess\()" + msiexec + ", " + msiexec + R"( /i )" + dir +
+            R"(\\main\.msi /qn\) succeeded; PID=[0-9]+)",
+        R"(\[TRACE\] Executor\.cpp:[0-9]+: Process with PID=[0-9]+ terminated\. Exit code=0)",
+        R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Deleted \[)" + dir + R"(\\main\.msi\] file)",
+        R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Deleted \[)" + dir + R"(\] directory)",
+        R"(\[TRACE\] app\.cpp:0: Exiting app::launch \(entered at app\.cpp:[0-9]+\))",
+    };
+    std::istringstream lines(result.err);
+    std::string line;
+    size_t next = 0;
+    while (next < expected.size() && std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (std::regex_match(line, std::regex(expected[next], std::regex::icase))) {
+            ++next;
+        }
+    }
+    EXPECT_EQ(next, expected.size()) << "missing in order: " << expected[std::min(next, expected.size() - 1)]
+                                     << "\n" << result.err;
 }
 
 class LauncherFailure : public LauncherRun {};

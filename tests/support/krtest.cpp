@@ -1,6 +1,7 @@
 // Test support: child processes with captured streams, full exit codes and answered message boxes.
 #include "krtest.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
@@ -92,24 +93,38 @@ std::wstring windowText(HWND window) {
     return text;
 }
 
-void answerDialogs(DWORD processId, std::vector<HWND>* answered, std::vector<Dialog>* dialogs) {
-    DialogSearch search{processId, {}};
-    EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&search));
-    for (HWND window : search.found) {
-        bool seen = false;
-        for (HWND old : *answered) {
-            seen = seen || old == window;
+// The processes of the run: the child and everything it started.
+std::vector<DWORD> jobProcessIds(HANDLE job, DWORD childId) {
+    struct {
+        JOBOBJECT_BASIC_PROCESS_ID_LIST header;
+        ULONG_PTR more[255];
+    } list{};
+    list.header.NumberOfAssignedProcesses = 256;
+    std::vector<DWORD> ids{childId};
+    if (QueryInformationJobObject(job, JobObjectBasicProcessIdList, &list, sizeof(list), nullptr)) {
+        for (DWORD i = 0; i < list.header.NumberOfProcessIdsInList; ++i) {
+            ids.push_back(static_cast<DWORD>(list.header.ProcessIdList[i]));
         }
-        if (seen) {
-            continue;
+    }
+    return ids;
+}
+
+void answerDialogs(const std::vector<DWORD>& processIds, std::vector<HWND>* answered, std::vector<Dialog>* dialogs) {
+    for (DWORD processId : processIds) {
+        DialogSearch search{processId, {}};
+        EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&search));
+        for (HWND window : search.found) {
+            if (std::find(answered->begin(), answered->end(), window) != answered->end()) {
+                continue;
+            }
+            answered->push_back(window);
+            Dialog dialog{windowText(window), L""};
+            if (HWND text = GetDlgItem(window, 0xFFFF)) {
+                dialog.text = windowText(text);
+            }
+            dialogs->push_back(dialog);
+            PostMessageW(window, WM_COMMAND, IDOK, 0);
         }
-        answered->push_back(window);
-        Dialog dialog{windowText(window), L""};
-        if (HWND text = GetDlgItem(window, 0xFFFF)) {
-            dialog.text = windowText(text);
-        }
-        dialogs->push_back(dialog);
-        PostMessageW(window, WM_COMMAND, IDOK, 0);
     }
 }
 
@@ -164,13 +179,20 @@ RunResult runCommandLine(const std::wstring& program, const std::wstring& comman
     PROCESS_INFORMATION process{};
     std::wstring line = commandLine;
     std::wstring environment = environmentBlock(options);
+    // The child runs in a job, so dialogs of its own children are seen too and nothing outlives the run.
+    Handle job(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job.h, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
     if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT | options.creationFlags, environment.data(),
+                        CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | options.creationFlags, environment.data(),
                         options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(), &startup,
                         &process)) {
         fail("CreateProcessW(" + utf8(program) + ")");
     }
     Handle processOwner(process.hProcess), threadOwner(process.hThread);
+    AssignProcessToJobObject(job.h, process.hProcess);
+    ResumeThread(process.hThread);
     CloseHandle(outWriteOwner.h);
     outWriteOwner.h = nullptr;
     CloseHandle(errWriteOwner.h);
@@ -182,13 +204,15 @@ RunResult runCommandLine(const std::wstring& program, const std::wstring& comman
     std::vector<HWND> answered;
     const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
     while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
-        answerDialogs(process.dwProcessId, &answered, &result.dialogs);
+        answerDialogs(jobProcessIds(job.h, process.dwProcessId), &answered, &result.dialogs);
         if (GetTickCount64() > deadline) {
             result.timedOut = true;
             TerminateProcess(process.hProcess, 0xDEAD);
             WaitForSingleObject(process.hProcess, INFINITE);
         }
     }
+    // Whatever the child left running would keep the output pipes open.
+    TerminateJobObject(job.h, 0xDEAD);
     outReader.join();
     errReader.join();
     DWORD code = 0;

@@ -30,7 +30,7 @@ struct RunResult {
     bool timedOut = false;
     std::string out; // standard output, bytes as written
     std::string err; // standard error, bytes as written
-    std::vector<Dialog> dialogs; // message boxes the child showed; each was answered with OK
+    std::vector<Dialog> dialogs; // message boxes the child or its children showed; each was answered with OK
 };
 
 // Starts `program` with `commandLine` (the whole line, program name included), captures its standard
