@@ -204,11 +204,19 @@ tstring toAbsolutePath(const tstring& path) {
         }
         return current.get();
     }
-    const CrtString full(_wfullpath(nullptr, path.c_str(), 0));
-    if (!full) {
+    // The runtime's full-path function stops at 260 characters; the system's has no such limit, so a
+    // launcher in a deep folder can still name itself.
+    tstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size()) {
         KR_RAISE(MessageBuilder() << "_tfullpath(" << path << ") failed");
     }
-    return full.get();
+    full.resize(length);
+    return full;
 }
 
 bool isFileExists(const tstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

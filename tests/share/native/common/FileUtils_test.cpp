@@ -60,6 +60,11 @@ TEST(AbsolutePaths, EmptyIsTheCurrentDirectoryAndDotsAreResolved) {
         << krtest::utf8(resolved);
 }
 
+TEST(AbsolutePaths, LongerThanTheClassicLimit) {
+    const tstring deep = L"C:\\" + tstring(120, L'a') + L"\\" + tstring(120, L'b') + L"\\..\\" + tstring(60, L'c');
+    EXPECT_EQ(toAbsolutePath(deep), L"C:\\" + tstring(120, L'a') + L"\\" + tstring(60, L'c'));
+}
+
 TEST(FileQueries, FilesAndDirectories) {
     krtest::ScratchDir scratch;
     const tstring file = scratch.file(L"f.txt");
