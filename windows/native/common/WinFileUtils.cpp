@@ -57,6 +57,30 @@ bool isDirectoryLink(const tstring& path) {
            (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// The part of a path that names no directory to create: "\\\\server\\share\\" of a network path, "\\\\?\\" of
+// an extended-length one (and "\\\\?\\UNC\\server\\share\\"); nothing for a drive path.
+size_t rootPrefixLength(const tstring& dir) {
+    size_t start = 0;
+    bool network = false;
+    if (dir.compare(0, 4, L"\\\\?\\") == 0 || dir.compare(0, 4, L"\\\\.\\") == 0) {
+        start = 4;
+        if (dir.compare(4, 4, L"UNC\\") == 0) {
+            start = 8;
+            network = true;
+        }
+    } else if (dir.size() > 2 && isDirSeparator(dir[0]) && isDirSeparator(dir[1])) {
+        start = 2;
+        network = true;
+    }
+    if (network) {
+        for (int component = 0; component < 2 && start < dir.size(); ++component) {
+            const size_t separator = dir.find_first_of(L"\\/", start);
+            start = separator == tstring::npos ? dir.size() : separator + 1;
+        }
+    }
+    return start;
+}
+
 bool createNewFile(const tstring& path) {
     const HANDLE handle =
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -229,7 +253,7 @@ bool isDirectory(const tstring& path) {
 void createDirectory(const tstring& path) {
     // Every ancestor down to the root is tried; existing ones pass.
     const tstring dir = removeTrailingSlash(path) + L'\\';
-    for (size_t i = 0; i < dir.size(); ++i) {
+    for (size_t i = rootPrefixLength(dir); i < dir.size(); ++i) {
         if (isDirSeparator(dir[i])) {
             createDir(dir.substr(0, i + 1));
         }

@@ -226,6 +226,17 @@ TEST(DirectoryCreation, CreatesTheMissingLevelsOnlyOnce) {
     EXPECT_TRUE(isDirectory(dir.file(L"x\\y\\z")));
 }
 
+TEST(DirectoryCreation, ExtendedLengthAndNetworkRootsAreNotCreated) {
+    krtest::ScratchDir dir;
+    const std::wstring extended = L"\\\\?\\" + dir.file(L"long\\path");
+    createDirectory(extended);
+    EXPECT_TRUE(isDirectory(dir.file(L"long\\path")));
+    // The server and share of a network path are never passed to CreateDirectoryW: the first attempt is the
+    // share's subdirectory, which fails here because the server does not exist.
+    const Raised raised = raisedBy([] { createDirectory(L"\\\\no-such-server\\share\\dir\\sub"); });
+    EXPECT_TRUE(startsWith(raised.bare, "CreateDirectory(\\\\no-such-server\\share\\dir\\) failed")) << raised.bare;
+}
+
 TEST(DirectoryCreation, AncestorThatIsAFileFailsAtThatPrefix) {
     krtest::ScratchDir dir;
     krtest::writeFile(dir.file(L"file"), "x");
