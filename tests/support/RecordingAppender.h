@@ -37,6 +37,34 @@ public:
         return found;
     }
 
+    // Every message, in order.
+    std::vector<tstring> messages() const {
+        std::vector<tstring> found;
+        for (const auto& record : records) {
+            found.push_back(record.message);
+        }
+        return found;
+    }
+
+    // Position of the first record with exactly this message, or -1.
+    int indexOf(const tstring& message) const {
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (records[i].message == message) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+
+    bool mentions(const tstring& text) const {
+        for (const auto& record : records) {
+            if (record.message.find(text) != tstring::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     std::vector<Record> records;
 
 private:

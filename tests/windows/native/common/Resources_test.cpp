@@ -2,6 +2,7 @@
 #include "Resources.h"
 
 #include "ErrorHandling.h"
+#include "Raised.h"
 #include "krtest.h"
 
 #include <gtest/gtest.h>
@@ -57,23 +58,8 @@ Digest digestOfFile(const std::wstring& path) {
     return digest;
 }
 
-struct Raised {
-    std::string what;
-    std::string bare;
-};
-
-template <class Work>
-Raised raisedBy(Work&& work) {
-    try {
-        work();
-    } catch (const std::runtime_error& error) {
-        const auto* located = dynamic_cast<const KrErrorBase*>(&error);
-        EXPECT_NE(located, nullptr) << error.what();
-        return {error.what(), located ? located->bareMessage() : ""};
-    }
-    ADD_FAILURE() << "no error raised";
-    return {};
-}
+using krtest::Raised;
+using krtest::raisedBy;
 
 PROCESS_MEMORY_COUNTERS_EX memoryCounters() {
     PROCESS_MEMORY_COUNTERS_EX counters{};

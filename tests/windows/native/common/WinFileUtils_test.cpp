@@ -3,6 +3,8 @@
 
 #include "ErrorHandling.h"
 #include "Log.h"
+#include "Raised.h"
+#include "RecordingAppender.h"
 #include "krtest.h"
 
 #include <gtest/gtest.h>
@@ -20,71 +22,10 @@ using namespace FileUtils;
 
 namespace {
 
-struct Record {
-    std::wstring level;
-    std::wstring file;
-    std::wstring function;
-    std::wstring message;
-};
+using RecordCapture = krtest::RecordingAppender;
 
-// Collects the records written while it lives, in place of the logger's appender.
-class RecordCapture : public LogAppender {
-public:
-    RecordCapture() : saved_(Logger::global().setAppender(this)) {}
-    ~RecordCapture() override { Logger::global().setAppender(saved_); }
-    RecordCapture(const RecordCapture&) = delete;
-    RecordCapture& operator=(const RecordCapture&) = delete;
-
-    void append(const LogEvent& event) override {
-        records.push_back({event.levelName, event.fileName, event.functionName, event.message});
-    }
-
-    std::vector<std::wstring> messages() const {
-        std::vector<std::wstring> texts;
-        for (const Record& record : records) {
-            texts.push_back(record.message);
-        }
-        return texts;
-    }
-
-    // Position of the first record with exactly this message, or -1.
-    int indexOf(const std::wstring& message) const {
-        for (size_t i = 0; i < records.size(); ++i) {
-            if (records[i].message == message) {
-                return static_cast<int>(i);
-            }
-        }
-        return -1;
-    }
-
-    bool mentions(const std::wstring& text) const {
-        return std::any_of(records.begin(), records.end(),
-                           [&](const Record& record) { return record.message.find(text) != std::wstring::npos; });
-    }
-
-    std::vector<Record> records;
-
-private:
-    LogAppender* saved_;
-};
-
-struct Raised {
-    std::string what;
-    std::string bare;
-};
-
-template <class Work>
-Raised raisedBy(Work&& work) {
-    try {
-        work();
-    } catch (const std::runtime_error& error) {
-        const auto* located = dynamic_cast<const KrErrorBase*>(&error);
-        EXPECT_NE(located, nullptr) << error.what();
-        return {error.what(), located ? located->bareMessage() : ""};
-    }
-    ADD_FAILURE() << "no error raised";
-    return {};
-}
+using krtest::Raised;
+using krtest::raisedBy;
 
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
