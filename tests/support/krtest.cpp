@@ -204,7 +204,10 @@ RunResult runCommandLine(const std::wstring& program, const std::wstring& comman
     std::vector<HWND> answered;
     const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
     while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
-        answerDialogs(jobProcessIds(job.h, process.dwProcessId), &answered, &result.dialogs);
+        const std::vector<DWORD> watched = options.answerDescendantDialogs
+                                               ? jobProcessIds(job.h, process.dwProcessId)
+                                               : std::vector<DWORD>{process.dwProcessId};
+        answerDialogs(watched, &answered, &result.dialogs);
         if (GetTickCount64() > deadline) {
             result.timedOut = true;
             TerminateProcess(process.hProcess, 0xDEAD);

@@ -21,6 +21,8 @@ struct RunOptions {
     std::vector<std::wstring> unsetEnv;
     std::wstring currentDirectory;
     DWORD timeoutMs = 120000;
+    // Whether message boxes of the child's own children are answered too; off when the child answers them.
+    bool answerDescendantDialogs = true;
     // Extra CreateProcessW flags, e.g. DETACHED_PROCESS so that the child starts without a console.
     DWORD creationFlags = 0;
 };

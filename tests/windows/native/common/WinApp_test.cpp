@@ -81,6 +81,7 @@ ConsoleRun runOnConsole(const std::vector<std::wstring>& probeArgs, const std::o
     args.insert(args.end(), probeArgs.begin(), probeArgs.end());
     krtest::RunOptions hostOptions = options(debugValue);
     hostOptions.timeoutMs = 90000;
+    hostOptions.answerDescendantDialogs = false;
     ConsoleRun run{krtest::run(krtest::binPath(L"kr-frame-console.exe"), args, hostOptions), {}};
     EXPECT_FALSE(run.probe.timedOut);
     for (const std::string& line : lines(run.probe.out)) {
