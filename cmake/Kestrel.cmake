@@ -1,16 +1,17 @@
 # Build settings and helper functions shared by every Kestrel target.
 
 # Project code: high warnings as errors, Unicode Win32, static runtime, repo-relative source paths,
-# no link time stamp (so identical inputs give identical binaries).
+# no link time stamp (so identical inputs give identical binaries), unused code dropped at link time.
 add_library(kr_flags INTERFACE)
 target_compile_definitions(kr_flags INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
   _WIN32_WINNT=0x0601 WINVER=0x0601)
 target_compile_options(kr_flags INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror
+  -ffunction-sections -fdata-sections
   -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=
   -ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/)
 target_link_options(kr_flags INTERFACE -static -static-libgcc -static-libstdc++
-  -Wl,--no-insert-timestamp)
+  -Wl,--no-insert-timestamp -Wl,--gc-sections)
 
 set(KR_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
 set(KR_WINE_SESSION ${CMAKE_SOURCE_DIR}/cmake/wine-session)
