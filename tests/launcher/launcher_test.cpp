@@ -113,18 +113,21 @@ TEST_F(InstallRoad, SwitchIsCaseSensitiveSoUninstallInCapitalsInstalls) {
 TEST_F(InstallRoad, DebugTraceShowsEveryStep) {
     krtest::RunOptions options;
     options.setEnv.push_back({L"KESTREL_DEBUG", L"true"});
-    krtest::RunResult result = launch(L"kr-sample-setup.exe", {L"/qn"}, options);
+    const std::wstring log = work_.file(L"debug log.txt");
+    krtest::RunResult result = launch(L"kr-sample-setup.exe", {L"/qn", L"/l*v", log, L"KR_NOTE=two words"}, options);
     ASSERT_EQ(result.exitCode, 0u) << result.err;
     // Under Wine the launcher shares the test's console, so its records stay on the captured standard error.
-    const std::string temp = std::regex_replace(krtest::utf8(temp_.path()), std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
-    const std::string dir = temp + R"(\\-?[0-9]+\.tmp)";
+    const auto escaped = [](const std::wstring& text) {
+        return std::regex_replace(krtest::utf8(text), std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
+    };
+    const std::string dir = escaped(temp_.path()) + R"(\\-?[0-9]+\.tmp)";
     const std::string msiexec = R"([A-Za-z]:\\windows\\system32\\msiexec\.exe)";
     const std::vector<std::string> expected = {
         R"(\[TRACE\] app\.cpp:[0-9]+: Entering app::launch)",
         R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Created \[)" + dir + R"(\\\] directory)",
         R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Moved '.*kvs-?[0-9]+\.tmp' file to ')" + dir + R"(\\main\.msi')",
         R"(\[TRACE\] Executor\.cpp:[0-9]+: CreateProcess\()" + msiexec + ", " + msiexec + R"( /i )" + dir +
-            R"(\\main\.msi /qn\) succeeded; PID=[0-9]+)",
+            R"(\\main\.msi /qn /l\*v ")" + escaped(log) + R"(" KR_NOTE="two words"\) succeeded; PID=[0-9]+)",
         R"(\[TRACE\] Executor\.cpp:[0-9]+: Process with PID=[0-9]+ terminated\. Exit code=0)",
         R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Deleted \[)" + dir + R"(\\main\.msi\] file)",
         R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Deleted \[)" + dir + R"(\] directory)",
