@@ -38,3 +38,22 @@ function(kr_add_rcdata target)
   target_sources(${target} PRIVATE ${rc})
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${deps}")
 endfunction()
+
+# kr_add_launcher(<target> [EXCLUDE_FROM_ALL] [LINK_OPTIONS <option>...] [RCDATA <name> <file>...])
+# The launcher program of launcher/, stripped, with every section starting on a page of the file: Wine maps
+# such sections from the file, where it would otherwise copy the whole embedded package into private memory.
+function(kr_add_launcher target)
+  cmake_parse_arguments(L "EXCLUDE_FROM_ALL" "" "LINK_OPTIONS;RCDATA" ${ARGN})
+  set(exclude "")
+  if(L_EXCLUDE_FROM_ALL)
+    set(exclude EXCLUDE_FROM_ALL)
+  endif()
+  add_executable(${target} WIN32 ${exclude}
+    ${CMAKE_SOURCE_DIR}/launcher/main.cpp ${CMAKE_SOURCE_DIR}/launcher/launcher.rc)
+  target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/launcher/generated)
+  target_link_libraries(${target} PRIVATE kestrel_common)
+  target_link_options(${target} PRIVATE -s -Wl,--file-alignment,4096 ${L_LINK_OPTIONS})
+  if(L_RCDATA)
+    kr_add_rcdata(${target} ${L_RCDATA})
+  endif()
+endfunction()

@@ -443,7 +443,9 @@ FileWriter::FileWriter(const tstring& destination)
     stream_.exceptions(std::ios::failbit | std::ios::badbit);
     // The stream opens through the C runtime's wide fopen, which shares the file with others (deny-none);
     // binary mode passes the bytes unchanged, and a large write goes from the caller's memory in one call.
-    stream_.open(tempPath_.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
+    // The file was created empty just now, so it is opened without truncation: on a Linux host a truncated
+    // file is flushed to disk when it is closed, which made writing a large package markedly slower.
+    stream_.open(tempPath_.c_str(), std::ios::in | std::ios::out | std::ios::binary);
 }
 
 FileWriter::~FileWriter() {
