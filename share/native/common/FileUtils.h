@@ -36,7 +36,11 @@ bool isDirectory(const tstring& path);
 // Creation.
 void createDirectory(const tstring& path);
 tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
+// The new directory is private: see privateDirectorySddl.
 tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
+// The access list of the directories made by createTempDirectory, in the system's text form: full control
+// for the running user, SYSTEM and the Administrators, nothing for anyone else, nothing inherited.
+tstring privateDirectorySddl();
 void moveFile(const tstring& source, const tstring& destination);
 
 // Deletion: the std::nothrow forms return true on success and count a missing path as deleted.

@@ -5,11 +5,13 @@
 #include "WinErrorHandling.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
+#include <vector>
 
 namespace FileUtils {
 
@@ -79,6 +81,75 @@ size_t rootPrefixLength(const tstring& dir) {
         }
     }
     return start;
+}
+
+// The SID of the user the process runs as, in its text form.
+tstring currentUserSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "OpenProcessToken() failed", OpenProcessToken, code,
+                          "System error"));
+    }
+    const std::unique_ptr<void, decltype(&CloseHandle)> tokenOwner(token, &CloseHandle);
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "GetTokenInformation(TokenUser) failed", GetTokenInformation, code,
+                          "System error"));
+    }
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "ConvertSidToStringSid() failed", ConvertSidToStringSidW, code,
+                          "System error"));
+    }
+    const tstring sid(text);
+    LocalFree(text);
+    return sid;
+}
+
+// A security descriptor that gives the running user, SYSTEM and the Administrators full control and nobody
+// else any access, protected from what a shared parent such as C:\Windows\Temp would pass on.
+class PrivateSecurity {
+public:
+    PrivateSecurity() {
+        const tstring sddl = privateDirectorySddl();
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor_,
+                                                                  nullptr)) {
+            const DWORD code = GetLastError();
+            KR_RAISE(SysError(MessageBuilder() << "ConvertStringSecurityDescriptorToSecurityDescriptor(" << sddl
+                                               << ") failed",
+                              ConvertStringSecurityDescriptorToSecurityDescriptorW, code, "System error"));
+        }
+        attributes_ = {sizeof(attributes_), descriptor_, FALSE};
+    }
+    ~PrivateSecurity() {
+        const LastErrorPreserver preserver;
+        LocalFree(descriptor_);
+    }
+    PrivateSecurity(const PrivateSecurity&) = delete;
+    PrivateSecurity& operator=(const PrivateSecurity&) = delete;
+
+    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
+// Creates a directory that only the running user, SYSTEM and the Administrators can enter. An existing
+// directory is never taken over: under a shared temporary path someone else may have made it.
+void createPrivateDir(const tstring& dir) {
+    PrivateSecurity security;
+    if (!CreateDirectoryW(dir.c_str(), security.attributes())) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "CreateDirectory(" << dir << ") failed", CreateDirectoryW, code,
+                          "System error"));
+    }
+    KR_TRACE("Created [" << dir << "] directory");
 }
 
 bool createNewFile(const tstring& path) {
@@ -217,6 +288,10 @@ void BatchDeleter::execute() const {
 
 } // namespace
 
+tstring privateDirectorySddl() {
+    return L"D:P(A;OICI;FA;;;" + currentUserSid() + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+}
+
 tstring toAbsolutePath(const tstring& path) {
     if (path.empty()) {
         const CrtString current(_wgetcwd(nullptr, 0));
@@ -282,7 +357,7 @@ tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstri
 tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir) {
     const tstring path = createTempFile(prefix, suffix, baseDir);
     deleteFile(path);
-    createDirectory(path);
+    createPrivateDir(removeTrailingSlash(path) + L'\\');
     return path;
 }
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winioctl.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -117,6 +118,59 @@ TEST(CreateTempFile, MovesOnPastTakenNumbers) {
         return;
     }
     GTEST_SKIP() << "the tick count kept moving too fast";
+}
+
+// The directory's access list in the system's text form, as it was stored when the directory was created.
+std::wstring accessList(const std::wstring& path) {
+    DWORD size = 0;
+    GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<BYTE> descriptor(size);
+    if (!GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size)) {
+        return L"GetFileSecurityW failed " + std::to_wstring(GetLastError());
+    }
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1,
+                                                         DACL_SECURITY_INFORMATION, &text, nullptr);
+    const std::wstring sddl = text ? text : L"";
+    LocalFree(text);
+    return sddl;
+}
+
+std::wstring currentUserSid() {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE buffer[256];
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
+    CloseHandle(token);
+    wchar_t* text = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    const std::wstring sid = text;
+    LocalFree(text);
+    return sid;
+}
+
+TEST(CreateTempDirectory, IsPrivateToTheUserSystemAndAdministrators) {
+    const std::wstring sddl = privateDirectorySddl();
+    // Protected (nothing inherited from a shared temporary path), full control for three principals only.
+    EXPECT_EQ(sddl, L"D:P(A;OICI;FA;;;" + currentUserSid() + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    EXPECT_TRUE(IsValidSecurityDescriptor(descriptor));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    LocalFree(descriptor);
+    // Wine reports a default list for every file, so what the directory got is seen only on Windows.
+    krtest::ScratchDir dir;
+    const std::wstring made = createTempDirectory(L"", L".tmp", dir.path());
+    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+        const std::wstring stored = accessList(made);
+        EXPECT_EQ(stored.substr(stored.find(L'(')), sddl.substr(sddl.find(L'(')));
+        EXPECT_EQ(stored.compare(0, 3, L"D:P"), 0) << krtest::utf8(stored);
+    }
 }
 
 TEST(CreateTempDirectory, NamesAnEmptyDirectoryByNumberAndSuffix) {
