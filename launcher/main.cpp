@@ -57,6 +57,8 @@ void launcherMain() {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // The installer library is imported on first use; it must then come from the system directory.
+    SysInfo::restrictLibrarySearch();
     app::wlaunch(std::nothrow, launcherMain);
     return exitCode;
 }

@@ -38,3 +38,9 @@ kr_add_test_launcher(kr-emptycode-setup MSI ${KR_SAMPLE_MSI} CODE ${empty_code})
 target_link_libraries(test_launcher PRIVATE kr_test_packages_info)
 set_tests_properties(test_launcher PROPERTIES TIMEOUT 400)
 set_tests_properties(test_launcher PROPERTIES RESOURCE_LOCK ${KR_INSTALLER_LOCK})
+
+# A planted msi.dll that ends any process that loads it.
+add_library(kr-planted-msi SHARED kr-planted-msi.cpp)
+target_link_libraries(kr-planted-msi PRIVATE kr_flags)
+set_target_properties(kr-planted-msi PROPERTIES PREFIX "" OUTPUT_NAME msi RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+add_dependencies(test_launcher kr-planted-msi)

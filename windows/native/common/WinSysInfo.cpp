@@ -153,4 +153,13 @@ tstring getTempDir() {
     return FileUtils::removeTrailingSlash(textUpToNul(buffer));
 }
 
+void restrictLibrarySearch() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (found) {
+        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(found))(
+            LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+}
+
 } // namespace SysInfo

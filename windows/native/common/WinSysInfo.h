@@ -39,4 +39,9 @@ tstring getMsiexecPath();
 // The user's temporary directory without trailing separator; empty when the system reports none.
 tstring getTempDir();
 
+// From here on, libraries loaded by name come from the system directory only, never from beside the
+// executable, where a download folder may hold a planted one. Windows 7 without its loader update lacks the
+// means, and nothing changes there.
+void restrictLibrarySearch();
+
 } // namespace SysInfo
