@@ -1,11 +1,11 @@
 // The process-wide Logger, the record formats and the general appenders.
 #include "Log.h"
 
-#include "WinErrorHandling.h"
+#include "FileUtils.h"
+#include "WinSysInfo.h"
 
 #include <iostream>
 #include <new>
-#include <vector>
 
 namespace {
 
@@ -15,39 +15,11 @@ wchar_t moduleNameBuffer[kModuleNameSize] = L"Unknown";
 enum class ModuleNameState { NotStarted, Running, Done };
 ModuleNameState moduleNameState = ModuleNameState::NotStarted;
 
-tstring baseName(const tstring& path) {
-    const size_t separator = path.find_last_of(L"\\/");
-    return separator == tstring::npos ? path : path.substr(separator + 1);
-}
-
-tstring executableName() {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&moduleNameBuffer), &module)) {
-        const DWORD code = GetLastError();
-        KR_RAISE(SysError(MessageBuilder() << "GetModuleHandleExW failed", GetModuleHandleExW, code, "System error"));
-    }
-    std::vector<wchar_t> buffer(kModuleNameSize);
-    DWORD length = 0;
-    for (;;) {
-        length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            const DWORD code = GetLastError();
-            KR_RAISE(SysError(MessageBuilder() << "GetModuleFileName failed", GetModuleFileNameW, code, "System error"));
-        }
-        if (length < buffer.size()) {
-            break;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return baseName(tstring(buffer.data(), length));
-}
-
 void initModuleName() {
     moduleNameState = ModuleNameState::Running;
     tstring name;
     try {
-        name = executableName();
+        name = FileUtils::basename(SysInfo::getCurrentModulePath());
     } catch (const std::runtime_error&) {
         name = L"Unknown";
     }
@@ -99,7 +71,7 @@ void Logger::log(LogLevel level, const wchar_t* file, int32_t line, const wchar_
     event.processId = GetCurrentProcessId();
     event.threadId = GetCurrentThreadId();
     event.moduleName = moduleNameBuffer;
-    event.fileName = baseName(file ? file : L"");
+    event.fileName = FileUtils::basename(file ? file : L"");
     event.functionName = function ? function : L"";
     event.levelName = logLevelName(level);
     event.line = line;
@@ -155,7 +127,7 @@ ScopeTracer::~ScopeTracer() {
     if (enabled_) {
         runGuarded(KR_HERE, [this] {
             logger_->log(level_, file_.c_str(), 0, function_.c_str(),
-                         MessageBuilder() << L"Exiting " << scopeName_ << L" (entered at " << baseName(file_) << L":"
+                         MessageBuilder() << L"Exiting " << scopeName_ << L" (entered at " << FileUtils::basename(file_) << L":"
                                           << line_ << L")");
         });
     }
