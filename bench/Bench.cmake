@@ -8,8 +8,6 @@ set(KR_BENCH_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(KR_BENCH_SIZES small medium large)
 # Names the product, upgrade and component codes of every benchmark package, so that each build makes the same.
 set(KR_BENCH_UUID_NAMESPACE 6f1d3c52-8a4e-4b7a-9c1e-2d5f7a9b3e41)
-# Linked this way, every section starts on a page of the file and Wine maps it instead of reading it in.
-set(KR_BENCH_ALIGNED_LINK -Wl,--file-alignment,4096)
 # The linker map of an unstripped kestrel-launcher, for the size report.
 set(KR_BENCH_LAUNCHER_MAP ${CMAKE_BINARY_DIR}/bench/kestrel-launcher.map)
 
@@ -18,19 +16,20 @@ function(kr_bench_uuid variable name)
   set(${variable} ${uuid} PARENT_SCOPE)
 endfunction()
 
-# kr_bench_launcher(<target> <output dir> <package> <product code file> <data target> [<link option>...])
+# kr_bench_launcher(<target> <output dir> <package> <product code file> <data target>)
 # The real launcher with the package and its product code as RCDATA, linked like kestrel-launcher.
 function(kr_bench_launcher target dir package code_file data_target)
-  kr_add_launcher(${target} EXCLUDE_FROM_ALL LINK_OPTIONS ${ARGN} RCDATA msi ${package} product_code ${code_file})
+  kr_add_launcher(${target} EXCLUDE_FROM_ALL RCDATA msi ${package} product_code ${code_file})
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dir})
   add_dependencies(${target} ${data_target})
 endfunction()
 
-# kr_bench_extractor(<target> <output dir> <small payload> <large payload> <data target> [<link option>...])
+# kr_bench_extractor(<target> <output dir> <small payload> <large payload> <data target>)
+# Linked with the options kr_add_launcher gives every launcher, so that Wine maps its resources as it maps theirs.
 function(kr_bench_extractor target dir small large data_target)
   add_executable(${target} EXCLUDE_FROM_ALL ${KR_BENCH_SOURCE_DIR}/kr-bench-extract.cpp)
   target_link_libraries(${target} PRIVATE kr_bench_support)
-  target_link_options(${target} PRIVATE -municode ${ARGN})
+  target_link_options(${target} PRIVATE -municode -s -Wl,--file-alignment,4096)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dir})
   kr_add_rcdata(${target} small ${small} large ${large})
   add_dependencies(${target} ${data_target})
@@ -87,28 +86,24 @@ function(kr_bench_suite name)
   foreach(size ${KR_BENCH_SIZES})
     set(setup kr-bench-${name}-setup-${size})
     kr_bench_launcher(${setup} ${dir} ${dir}/kr-bench-${size}.msi ${dir}/${size}.code kr_bench_${name}_data)
-    kr_bench_launcher(${setup}-aligned ${dir} ${dir}/kr-bench-${size}.msi ${dir}/${size}.code
-      kr_bench_${name}_data ${KR_BENCH_ALIGNED_LINK})
-    # The same launcher with its resources off a page boundary of the file, as the default link puts them
-    # whenever the sections before them end elsewhere.
-    set(offpage ${dir}/${setup}-offpage.exe)
-    add_custom_command(OUTPUT ${offpage}
-      COMMAND ${Python3_EXECUTABLE} ${KR_BENCH_SOURCE_DIR}/offpage-rsrc.py $<TARGET_FILE:${setup}> ${offpage}
-      DEPENDS ${setup} ${KR_BENCH_SOURCE_DIR}/offpage-rsrc.py
-      VERBATIM)
-    add_custom_target(${setup}-offpage DEPENDS ${offpage})
-    list(APPEND programs ${setup} ${setup}-offpage ${setup}-aligned)
+    list(APPEND programs ${setup})
     string(APPEND env "KR_BENCH_SETUP_${size}=$<TARGET_FILE:${setup}>\n")
-    string(APPEND env "KR_BENCH_SETUP_OFFPAGE_${size}=${offpage}\n")
-    string(APPEND env "KR_BENCH_SETUP_ALIGNED_${size}=$<TARGET_FILE:${setup}-aligned>\n")
   endforeach()
+  # The control for the memory benchmark: the large launcher with its resources moved off a page boundary of
+  # the file, which Wine then reads into private memory instead of mapping.
+  set(large kr-bench-${name}-setup-large)
+  set(offpage ${dir}/${large}-offpage.exe)
+  add_custom_command(OUTPUT ${offpage}
+    COMMAND ${Python3_EXECUTABLE} ${KR_BENCH_SOURCE_DIR}/offpage-rsrc.py $<TARGET_FILE:${large}> ${offpage}
+    DEPENDS ${large} ${KR_BENCH_SOURCE_DIR}/offpage-rsrc.py
+    VERBATIM)
+  add_custom_target(${large}-offpage DEPENDS ${offpage})
+  list(APPEND programs ${large}-offpage)
+  string(APPEND env "KR_BENCH_SETUP_OFFPAGE=${offpage}\n")
   set(extract kr-bench-${name}-extract)
   kr_bench_extractor(${extract} ${dir} ${dir}/payload-small.bin ${dir}/payload-large.bin kr_bench_${name}_data)
-  kr_bench_extractor(${extract}-aligned ${dir} ${dir}/payload-small.bin ${dir}/payload-large.bin
-    kr_bench_${name}_data ${KR_BENCH_ALIGNED_LINK})
-  list(APPEND programs ${extract} ${extract}-aligned)
+  list(APPEND programs ${extract})
   string(APPEND env "KR_BENCH_EXTRACT=$<TARGET_FILE:${extract}>\n")
-  string(APPEND env "KR_BENCH_EXTRACT_ALIGNED=$<TARGET_FILE:${extract}-aligned>\n")
   string(APPEND env "KR_BENCH_DRIVER=$<TARGET_FILE:kr-bench>\n")
   string(APPEND env "KR_BENCH_PACKER=$<TARGET_FILE:kestrel-pack>\n")
   string(APPEND env "KR_BENCH_LAUNCHER=$<TARGET_FILE:kestrel-launcher>\n")

@@ -30,10 +30,13 @@ rsrc = next((h for h in headers if image[h:h + 8].rstrip(b"\0") == b".rsrc"), No
 if rsrc is None:
     sys.exit(f"{source}: has no .rsrc section")
 start = struct.unpack_from("<I", image, rsrc + 20)[0]
-if start % PAGE == 0:
-    for header in headers:
-        raw = struct.unpack_from("<I", image, header + 20)[0]
-        if raw >= start:
-            struct.pack_into("<I", image, header + 20, raw + SHIFT)
-    image[start:start] = bytes(SHIFT)
+if start % PAGE != 0:
+    sys.exit(f"{source}: .rsrc at 0x{start:x} is off a page already")
+for header in headers:
+    raw = struct.unpack_from("<I", image, header + 20)[0]
+    if raw >= start:
+        struct.pack_into("<I", image, header + 20, raw + SHIFT)
+# The file alignment the moved section now keeps, so that the copy stays a well-formed image.
+struct.pack_into("<I", image, optional + 36, SHIFT)
+image[start:start] = bytes(SHIFT)
 open(target, "wb").write(image)
