@@ -20,7 +20,8 @@ namespace {
 int exitCode = -1;
 
 void uninstallProduct() {
-    const std::vector<uint8_t> bytes = Resource(L"product_code", RT_RCDATA, SysInfo::getCurrentModuleHandle()).readBytes();
+    const std::vector<uint8_t> bytes =
+        Resource(L"product_code", RT_RCDATA, SysInfo::getCurrentModuleHandle()).readBytes();
     const Guid productCode(std::string(bytes.begin(), bytes.end()));
 
     const msi::UiLevelScope silentInstaller(INSTALLUILEVEL_NONE);

@@ -127,8 +127,8 @@ ScopeTracer::~ScopeTracer() {
     if (enabled_) {
         runGuarded(KR_HERE, [this] {
             logger_->log(level_, file_.c_str(), 0, function_.c_str(),
-                         MessageBuilder() << L"Exiting " << scopeName_ << L" (entered at " << FileUtils::basename(file_) << L":"
-                                          << line_ << L")");
+                         MessageBuilder() << L"Exiting " << scopeName_ << L" (entered at "
+                                          << FileUtils::basename(file_) << L":" << line_ << L")");
         });
     }
 }
