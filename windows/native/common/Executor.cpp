@@ -163,8 +163,7 @@ OwnedHandle Executor::startProcess(OwnedHandle* threadHandle) const {
     OwnedHandle process(processInfo.hProcess);
     OwnedHandle thread(processInfo.hThread);
 
-    operation << " succeeded; PID=" << processInfo.dwProcessId;
-    KR_TRACE(operation);
+    KR_TRACE(operation << " succeeded; PID=" << processInfo.dwProcessId);
 
     if (threadHandle) {
         *threadHandle = std::move(thread);
