@@ -1,16 +1,16 @@
-// Packing: reads the product from the package, copies the launcher and adds the package, its code and a version block.
+// Packing: reads the product from the package and writes the launcher with the package, its code and a version block.
 #include "Packer.h"
 
 #include "ErrorHandling.h"
 #include "Executor.h"
 #include "FileUtils.h"
+#include "ImageWriter.h"
 #include "Log.h"
 #include "MsiDatabase.h"
 #include "VersionBlock.h"
 #include "WinErrorHandling.h"
 
 #include <windows.h>
-#include <imagehlp.h>
 
 #include <algorithm>
 #include <iterator>
@@ -34,7 +34,7 @@ constexpr WORD kNeutralLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
 constexpr WORD kDefaultVersionLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 // Windows Installer does not open a package of 2 GiB or more.
 constexpr uint64_t kMaxPackageSize = 0x7FFFFFFF;
-constexpr DWORD kMaxWriteChunk = 1u << 30;
+constexpr DWORD kMaxReadChunk = 1u << 30;
 
 struct Product {
     tstring name;
@@ -61,16 +61,12 @@ struct ViewUnmapper {
     }
 };
 
-// A whole file mapped into memory; its pages are read from the file as they are touched, never copied.
+// A whole file mapped into memory for reading; its pages are read from the file as they are touched, never copied.
 class MappedFile {
 public:
-    enum class Access { ReadOnly, ReadWrite };
-
-    MappedFile(const tstring& path, Access access) {
-        const bool writable = access == Access::ReadWrite;
-        // While the view is in use others may only read a file that is read, and not open one that is written.
-        file_ = writable ? openFile(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, "for update")
-                         : openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, "for reading");
+    explicit MappedFile(const tstring& path) {
+        // While the view is in use others may only read the file.
+        file_ = openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, "for reading");
         LARGE_INTEGER size = {};
         if (!GetFileSizeEx(file_.get(), &size)) {
             const DWORD code = GetLastError();
@@ -81,14 +77,13 @@ public:
         if (size_ == 0) {
             KR_RAISE(MessageBuilder() << "'" << path << "' is empty");
         }
-        mapping_.reset(
-            CreateFileMappingW(file_.get(), nullptr, writable ? PAGE_READWRITE : PAGE_READONLY, 0, 0, nullptr));
+        mapping_.reset(CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
         if (!mapping_.get()) {
             const DWORD code = GetLastError();
             KR_RAISE(SysError(MessageBuilder() << "Cannot map '" << path << "'", CreateFileMappingW, code,
                               "System error"));
         }
-        view_.reset(MapViewOfFile(mapping_.get(), writable ? FILE_MAP_WRITE : FILE_MAP_READ, 0, 0, 0));
+        view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0));
         if (!view_) {
             const DWORD code = GetLastError();
             KR_RAISE(SysError(MessageBuilder() << "Cannot map a view of '" << path << "'", MapViewOfFile, code,
@@ -96,7 +91,7 @@ public:
         }
     }
 
-    void* data() const { return view_.get(); }
+    const void* data() const { return view_.get(); }
     uint64_t size() const { return size_; }
 
 private:
@@ -113,65 +108,6 @@ struct LibraryFreer {
     }
 };
 using DataFileModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
-
-// A batch of resource changes to one file, discarded unless committed.
-class ResourceUpdate {
-public:
-    explicit ResourceUpdate(const tstring& path) : path_(path), handle_(BeginUpdateResourceW(path.c_str(), FALSE)) {
-        if (!handle_) {
-            const DWORD code = GetLastError();
-            KR_RAISE(SysError(MessageBuilder() << "Cannot update the resources of '" << path << "'",
-                              BeginUpdateResourceW, code, "System error"));
-        }
-    }
-
-    ~ResourceUpdate() {
-        if (handle_) {
-            const LastErrorPreserver preserver;
-            EndUpdateResourceW(handle_, TRUE);
-        }
-    }
-
-    ResourceUpdate(const ResourceUpdate&) = delete;
-    ResourceUpdate& operator=(const ResourceUpdate&) = delete;
-
-    // `description` names the resource in messages.
-    void put(LPCWSTR type, LPCWSTR name, WORD language, const void* data, DWORD size, const tstring& description) {
-        // The data is only read; the declaration lacks the const.
-        if (!UpdateResourceW(handle_, type, name, language, const_cast<void*>(data), size)) {
-            const DWORD code = GetLastError();
-            KR_RAISE(SysError(MessageBuilder() << "Cannot add " << description << " (" << size << " bytes) to '"
-                                               << path_ << "'",
-                              UpdateResourceW, code, "System error"));
-        }
-        KR_TRACE("Added " << description << " of " << size << " bytes, language " << language);
-    }
-
-    void remove(LPCWSTR type, LPCWSTR name, WORD language, const tstring& description) {
-        if (!UpdateResourceW(handle_, type, name, language, nullptr, 0)) {
-            const DWORD code = GetLastError();
-            KR_RAISE(SysError(MessageBuilder() << "Cannot remove " << description << " from '" << path_ << "'",
-                              UpdateResourceW, code, "System error"));
-        }
-        KR_TRACE("Removed " << description << ", language " << language);
-    }
-
-    void commit() {
-        const HANDLE handle = handle_;
-        // The handle is spent by the call whatever its outcome.
-        handle_ = nullptr;
-        if (!EndUpdateResourceW(handle, FALSE)) {
-            const DWORD code = GetLastError();
-            KR_RAISE(SysError(MessageBuilder() << "Cannot write the resources of '" << path_ << "'",
-                              EndUpdateResourceW, code, "System error"));
-        }
-        KR_TRACE("Wrote the resources of '" << path_ << "'");
-    }
-
-private:
-    tstring path_;
-    HANDLE handle_;
-};
 
 // What the packer needs to know of the launcher's own resources.
 struct LauncherResources {
@@ -251,39 +187,28 @@ std::vector<char> describeProduct(const Product& product, const tstring& outputP
     return buildVersionResource(info);
 }
 
-void writeWholeFile(const tstring& path, const void* data, uint64_t size) {
-    const OwnedHandle file = openFile(path, GENERIC_WRITE, 0, TRUNCATE_EXISTING, "for writing");
-    const char* next = static_cast<const char*>(data);
-    for (uint64_t left = size; left > 0;) {
-        const DWORD chunk = static_cast<DWORD>(std::min<uint64_t>(left, kMaxWriteChunk));
-        DWORD written = 0;
-        if (!WriteFile(file.get(), next, chunk, &written, nullptr)) {
-            const DWORD code = GetLastError();
-            KR_RAISE(SysError(MessageBuilder() << "Cannot write '" << path << "'", WriteFile, code, "System error"));
-        }
-        if (written == 0) {
-            KR_RAISE(MessageBuilder() << "Writing '" << path << "' makes no progress");
-        }
-        next += written;
-        left -= written;
-    }
-    KR_TRACE("Wrote " << size << " bytes to '" << path << "'");
-}
-
-// The resource update keeps the launcher's header checksum; the image gets the checksum of its new content.
-void updateChecksum(const tstring& path) {
-    const MappedFile image(path, MappedFile::Access::ReadWrite);
-    DWORD headerSum = 0;
-    DWORD checkSum = 0;
-    IMAGE_NT_HEADERS* const headers =
-        CheckSumMappedFile(image.data(), static_cast<DWORD>(image.size()), &headerSum, &checkSum);
-    if (!headers) {
+std::vector<char> readWholeFile(const tstring& path) {
+    const OwnedHandle file = openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, "for reading");
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.get(), &size)) {
         const DWORD code = GetLastError();
-        KR_RAISE(SysError(MessageBuilder() << "Cannot compute the checksum of '" << path << "'", CheckSumMappedFile,
-                          code, "System error"));
+        KR_RAISE(SysError(MessageBuilder() << "Cannot read the size of '" << path << "'", GetFileSizeEx, code,
+                          "System error"));
     }
-    headers->OptionalHeader.CheckSum = checkSum;
-    KR_TRACE("Checksum of '" << path << "' changed from " << headerSum << " to " << checkSum);
+    std::vector<char> bytes(static_cast<size_t>(size.QuadPart));
+    for (size_t done = 0; done < bytes.size();) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, kMaxReadChunk));
+        DWORD read = 0;
+        if (!ReadFile(file.get(), bytes.data() + done, chunk, &read, nullptr)) {
+            const DWORD code = GetLastError();
+            KR_RAISE(SysError(MessageBuilder() << "Cannot read '" << path << "'", ReadFile, code, "System error"));
+        }
+        if (read == 0) {
+            KR_RAISE(MessageBuilder() << "'" << path << "' ended before its size of " << bytes.size() << " bytes");
+        }
+        done += read;
+    }
+    return bytes;
 }
 
 void requireFile(const tstring& path, const wchar_t* role) {
@@ -323,7 +248,7 @@ PackSummary pack(const PackRequest& request) {
         KR_RAISE(MessageBuilder() << "The launcher '" << launcherPath
                                   << "' already carries a package; pack from the bare kestrel-launcher.exe");
     }
-    const MappedFile package(packagePath, MappedFile::Access::ReadOnly);
+    const MappedFile package(packagePath);
     if (package.size() > kMaxPackageSize) {
         KR_RAISE(MessageBuilder() << "The package '" << packagePath << "' is " << package.size()
                                   << " bytes; Windows Installer packages are limited to 2 GiB");
@@ -332,30 +257,31 @@ PackSummary pack(const PackRequest& request) {
     const tstring tempPath = FileUtils::createTempFile(L"kvs", L".tmp", outputDir);
     FileUtils::Deleter cleanup;
     cleanup.appendFile(tempPath);
-    {
-        const MappedFile launcherImage(launcherPath, MappedFile::Access::ReadOnly);
-        writeWholeFile(tempPath, launcherImage.data(), launcherImage.size());
-    }
 
     const WORD versionLanguage =
         launcher.versionLanguages.empty() ? kDefaultVersionLanguage : launcher.versionLanguages.front();
     const std::vector<char> versionBlock = describeProduct(product, outputPath, versionLanguage);
     const std::string productCodeText = tstrings::encodeUtf8(product.code.toString());
 
-    ResourceUpdate update(tempPath);
-    update.put(RT_RCDATA, kPackageResource, kNeutralLanguage, package.data(), static_cast<DWORD>(package.size()),
-               L"the package");
-    update.put(RT_RCDATA, kProductCodeResource, kNeutralLanguage, productCodeText.data(),
-               static_cast<DWORD>(productCodeText.size()), L"the product code");
+    ResourceImage image(readWholeFile(launcherPath), launcherPath);
+    image.put(RT_RCDATA, kPackageResource, kNeutralLanguage, package.data(), static_cast<uint32_t>(package.size()));
+    KR_TRACE("Added the package of " << package.size() << " bytes, language " << kNeutralLanguage);
+    image.put(RT_RCDATA, kProductCodeResource, kNeutralLanguage, productCodeText.data(),
+              static_cast<uint32_t>(productCodeText.size()));
+    KR_TRACE("Added the product code of " << productCodeText.size() << " bytes, language " << kNeutralLanguage);
     for (const WORD language : launcher.versionLanguages) {
         if (language != versionLanguage) {
-            update.remove(RT_VERSION, kVersionResource, language, L"the launcher's version block");
+            image.remove(RT_VERSION, kVersionResource, language);
+            KR_TRACE("Removed the launcher's version block, language " << language);
         }
     }
-    update.put(RT_VERSION, kVersionResource, versionLanguage, versionBlock.data(),
-               static_cast<DWORD>(versionBlock.size()), L"the version block");
-    update.commit();
-    updateChecksum(tempPath);
+    image.put(RT_VERSION, kVersionResource, versionLanguage, versionBlock.data(),
+              static_cast<uint32_t>(versionBlock.size()));
+    KR_TRACE("Added the version block of " << versionBlock.size() << " bytes, language " << versionLanguage);
+    {
+        const OwnedHandle output = openFile(tempPath, GENERIC_WRITE, 0, TRUNCATE_EXISTING, "for writing");
+        image.write(output.get(), tempPath);
+    }
 
     FileUtils::moveFile(tempPath, outputPath);
     cleanup.cancel();

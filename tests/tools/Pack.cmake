@@ -34,7 +34,7 @@ foreach(test test_kestrel-pack test_MsiDatabase)
   target_include_directories(${test} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/include)
   add_dependencies(${test} kr_pack_test_packages)
 endforeach()
-target_link_libraries(test_kestrel-pack PRIVATE kestrel_pack psapi)
+target_link_libraries(test_kestrel-pack PRIVATE kestrel_pack psapi imagehlp)
 add_dependencies(test_kestrel-pack kestrel-pack kestrel-launcher kr-spawn)
 
 # The Linux wrapper, run from bash under the same Wine session.
