@@ -39,19 +39,6 @@ function(kr_add_rcdata target)
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${deps}")
 endfunction()
 
-# msi.dll is no known system DLL: imported at start-up it would be looked for first beside the launcher, where a
-# download folder may hold a planted one. The launcher imports it on first use instead, from System32 only.
-set(KR_MSI_DELAY_LIB ${CMAKE_BINARY_DIR}/lib/libmsi-delay.a)
-add_custom_command(OUTPUT ${KR_MSI_DELAY_LIB}
-  COMMAND ${KR_TRIPLE}-dlltool --input-def ${CMAKE_SOURCE_DIR}/cmake/msi-delay.def --dllname msi.dll
-          --output-delaylib ${KR_MSI_DELAY_LIB}
-  DEPENDS ${CMAKE_SOURCE_DIR}/cmake/msi-delay.def
-  VERBATIM)
-add_custom_target(kr_msi_delay DEPENDS ${KR_MSI_DELAY_LIB})
-add_library(kr_msi_delay_lib STATIC IMPORTED GLOBAL)
-set_target_properties(kr_msi_delay_lib PROPERTIES IMPORTED_LOCATION ${KR_MSI_DELAY_LIB})
-add_dependencies(kr_msi_delay_lib kr_msi_delay)
-
 # kr_add_launcher(<target> [EXCLUDE_FROM_ALL] [LINK_OPTIONS <option>...] [RCDATA <name> <file>...])
 # The launcher program of launcher/, stripped, with every section starting on a page of the file: Wine maps
 # such sections from the file, where it would otherwise copy the whole embedded package into private memory.
@@ -64,7 +51,7 @@ function(kr_add_launcher target)
   add_executable(${target} WIN32 ${exclude}
     ${CMAKE_SOURCE_DIR}/launcher/main.cpp ${CMAKE_SOURCE_DIR}/launcher/launcher.rc)
   target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/launcher/generated)
-  target_link_libraries(${target} PRIVATE kestrel_common kr_msi_delay_lib)
+  target_link_libraries(${target} PRIVATE kestrel_common)
   target_link_options(${target} PRIVATE -s -Wl,--file-alignment,4096 ${L_LINK_OPTIONS})
   if(L_RCDATA)
     kr_add_rcdata(${target} ${L_RCDATA})

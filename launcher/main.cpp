@@ -34,9 +34,13 @@ void installPackage(const tstring_array& args) {
     const tstring tempDir = FileUtils::createTempDirectory(L"", L".tmp", SysInfo::getTempDir());
     FileUtils::Deleter cleanup;
     cleanup.appendRecursiveDirectory(tempDir);
+    // Until msiexec has exited nobody may move the directory away, nor change or replace the package in it.
+    // Both holds end before the clean-up.
+    const FileUtils::PathHold heldDir(tempDir, FileUtils::PathHold::Kind::Directory);
 
     const tstring msiPath = FileUtils::PathBuilder() << tempDir << L"main.msi";
     Resource(L"msi", RT_RCDATA, SysInfo::getCurrentModuleHandle()).writeToFile(msiPath);
+    const FileUtils::PathHold heldPackage(msiPath, FileUtils::PathHold::Kind::File);
 
     Executor executor(SysInfo::getMsiexecPath());
     executor.addArg(L"/i").addArg(msiPath);
@@ -58,7 +62,7 @@ void launcherMain() {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // The installer library is imported on first use; it must then come from the system directory.
+    // Before anything can load a library by name: none may come from beside setup.exe.
     SysInfo::restrictLibrarySearch();
     app::wlaunch(std::nothrow, launcherMain);
     return exitCode;

@@ -39,8 +39,15 @@ target_link_libraries(test_launcher PRIVATE kr_test_packages_info)
 set_tests_properties(test_launcher PROPERTIES TIMEOUT 400)
 set_tests_properties(test_launcher PROPERTIES RESOURCE_LOCK ${KR_INSTALLER_LOCK})
 
-# A planted msi.dll that ends any process that loads it.
-add_library(kr-planted-msi SHARED kr-planted-msi.cpp)
-target_link_libraries(kr-planted-msi PRIVATE kr_flags)
-set_target_properties(kr-planted-msi PROPERTIES PREFIX "" OUTPUT_NAME msi RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
-add_dependencies(test_launcher kr-planted-msi)
+# A planted library that records every load of itself.
+add_library(kr-planted SHARED kr-planted.cpp)
+target_link_libraries(kr-planted PRIVATE kr_flags)
+set_target_properties(kr-planted PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+add_dependencies(test_launcher kr-planted)
+add_executable(kr-load-by-name WIN32 kr-load-by-name.cpp)
+target_link_libraries(kr-load-by-name PRIVATE kr_flags shell32)
+add_dependencies(test_launcher kr-load-by-name)
+
+add_test(NAME launcher_imports_only_known_dlls
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DPROGRAM=$<TARGET_FILE:kestrel-launcher>
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-imports.cmake)

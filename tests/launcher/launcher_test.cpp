@@ -148,54 +148,47 @@ TEST_F(InstallRoad, DebugTraceShowsEveryStep) {
                                      << "\n" << result.err;
 }
 
-// The DLLs a program imports at start-up, read from its import directory.
-std::vector<std::string> startupImports(const std::wstring& program) {
-    const std::string image = krtest::readFile(program);
-    const auto at = [&image](size_t offset) { return image.data() + offset; };
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(at(0));
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(at(static_cast<size_t>(dos->e_lfanew)));
-    const auto* sections = IMAGE_FIRST_SECTION(nt);
-    const auto fileOffset = [&](DWORD rva) -> size_t {
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-            const IMAGE_SECTION_HEADER& section = sections[i];
-            if (rva >= section.VirtualAddress && rva < section.VirtualAddress + section.Misc.VirtualSize) {
-                return rva - section.VirtualAddress + section.PointerToRawData;
-            }
-        }
-        return 0;
-    };
-    std::vector<std::string> names;
-    const DWORD importRva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-    for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(at(fileOffset(importRva))); entry->Name;
-         ++entry) {
-        std::string name = at(fileOffset(entry->Name));
-        for (char& c : name) {
-            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        }
-        names.push_back(name);
+// Runs copies of programs beside a planted msi.dll that records each load of itself as "msi.dll.loaded". Wine
+// prefers its own system libraries to any that the search finds, so for the copies the planted one is set to be
+// preferred, as a real file of that name would be on Windows.
+class PlantedLibrary : public ::testing::Test {
+protected:
+    static constexpr const wchar_t* kCopyName = L"kr-beside-planted.exe";
+    static constexpr const wchar_t* kOverrideKey = L"Software\\Wine\\AppDefaults\\kr-beside-planted.exe\\DllOverrides";
+
+    void SetUp() override {
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kOverrideKey, L"msi", REG_SZ, L"native,builtin",
+                                  sizeof(L"native,builtin")),
+                  ERROR_SUCCESS);
     }
-    return names;
+    void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\kr-beside-planted.exe"); }
+
+    krtest::RunResult runBesidePlanted(const std::wstring& program, const std::vector<std::wstring>& args) {
+        const std::wstring copy = work_.file(kCopyName);
+        EXPECT_TRUE(CopyFileW(krtest::binPath(program).c_str(), copy.c_str(), FALSE));
+        EXPECT_TRUE(CopyFileW(krtest::binPath(L"..\\planted\\kr-planted.dll").c_str(), work_.file(L"msi.dll").c_str(),
+                              FALSE));
+        krtest::RunOptions options;
+        options.setEnv = {{L"TMP", temp_.path()}, {L"TEMP", temp_.path()}};
+        options.currentDirectory = work_.path();
+        return krtest::run(copy, args, options);
+    }
+
+    bool plantedWasLoaded() const { return krtest::exists(work_.file(L"msi.dll.loaded")); }
+
+    krtest::ScratchDir temp_;
+    krtest::ScratchDir work_;
+};
+
+TEST_F(PlantedLibrary, IsLoadedByAProgramWithTheOrdinarySearch) {
+    EXPECT_EQ(runBesidePlanted(L"kr-load-by-name.exe", {L"msi.dll"}).exitCode, 1u);
+    EXPECT_TRUE(plantedWasLoaded());
 }
 
-TEST(LibraryLoading, OnlyKnownSystemLibrariesAreImportedAtStartUp) {
-    // Any other DLL would be looked for beside setup.exe first, in a download folder that may hold a planted
-    // one; msi.dll is imported on first use, from the system directory.
-    const std::vector<std::string> known = {"advapi32.dll", "kernel32.dll", "msvcrt.dll",
-                                            "ole32.dll",    "shell32.dll",  "user32.dll"};
-    for (const std::string& name : startupImports(krtest::binPath(L"kestrel-launcher.exe"))) {
-        EXPECT_NE(std::find(known.begin(), known.end(), name), known.end()) << name;
-    }
-}
-
-TEST_F(InstallRoad, PlantedInstallerLibraryBesideTheLauncherIsNeverLoaded) {
-    const std::wstring setup = work_.file(L"setup.exe");
-    ASSERT_TRUE(CopyFileW(krtest::binPath(L"kr-sample-setup.exe").c_str(), setup.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((krtest::binDir() + L"\\..\\planted\\msi.dll").c_str(), work_.file(L"msi.dll").c_str(), FALSE));
-    krtest::RunOptions options;
-    options.setEnv.push_back({L"TMP", temp_.path()});
-    options.setEnv.push_back({L"TEMP", temp_.path()});
-    const krtest::RunResult result = krtest::run(setup, {L"uninstall"}, options);
-    EXPECT_EQ(result.exitCode, 1605u) << "0x4B524D53 means the planted msi.dll ran";
+TEST_F(PlantedLibrary, IsNeverLoadedByTheLauncher) {
+    removeSampleIfInstalled();
+    EXPECT_EQ(runBesidePlanted(L"kr-sample-setup.exe", {L"uninstall"}).exitCode, 1605u);
+    EXPECT_FALSE(plantedWasLoaded());
 }
 
 class LauncherFailure : public LauncherRun {};

@@ -36,10 +36,12 @@ bool isDirectory(const tstring& path);
 // Creation.
 void createDirectory(const tstring& path);
 tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
-// The new directory is private: see privateDirectorySddl.
+// The new directory is private (see privateDirectorySddl) and made by this call: a directory that someone
+// else made under a reserved name is left alone and the next name is taken.
 tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
 // The access list of the directories made by createTempDirectory, in the system's text form: full control
-// for the running user, SYSTEM and the Administrators, nothing for anyone else, nothing inherited.
+// for SYSTEM, the Administrators and the default owner of what the process creates (the user, or the
+// Administrators when elevated), nothing for anyone else, nothing inherited.
 tstring privateDirectorySddl();
 void moveFile(const tstring& source, const tstring& destination);
 
@@ -83,6 +85,22 @@ public:
 
 private:
     std::vector<std::pair<tstring, DeleterEntryKind>> entries_;
+};
+
+// Keeps a plain file or directory (no link) open so that nobody can rename, replace or delete it while the
+// hold lives; everyone may still read it. A held file cannot be written either; a held directory still takes
+// new entries. Raises when the path cannot be opened or names a link or the other kind of entry.
+class PathHold {
+public:
+    enum class Kind { File, Directory };
+
+    PathHold(const tstring& path, Kind kind);
+    ~PathHold();
+    PathHold(const PathHold&) = delete;
+    PathHold& operator=(const PathHold&) = delete;
+
+private:
+    void* handle_;
 };
 
 // Writes a file through a temporary file beside it; the destination changes only on finish().

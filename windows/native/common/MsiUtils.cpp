@@ -2,6 +2,7 @@
 #include "MsiUtils.h"
 
 #include "WinErrorHandling.h"
+#include "WinSysInfo.h"
 
 namespace msi {
 
@@ -10,19 +11,41 @@ namespace {
 constexpr DWORD kAllMessages = 0xFFFFFFFF;
 constexpr UINT kMessageTypeMask = 0xFF000000;
 
+// The installer functions, resolved from the system's msi.dll on first use. msi.dll is no known system
+// library: imported, it would be looked for beside the executable first, where a download folder may hold a
+// planted one.
+struct InstallerFunctions {
+    InstallerFunctions()
+        : library(L"msi.dll"), setInternalUI(library.function<decltype(&MsiSetInternalUI)>("MsiSetInternalUI")),
+          enableLog(library.function<decltype(&MsiEnableLogW)>("MsiEnableLogW")),
+          setExternalUI(library.function<decltype(&MsiSetExternalUIW)>("MsiSetExternalUIW")),
+          configureProductEx(library.function<decltype(&MsiConfigureProductExW)>("MsiConfigureProductExW")) {}
+
+    SysInfo::SystemLibrary library;
+    decltype(&MsiSetInternalUI) setInternalUI;
+    decltype(&MsiEnableLogW) enableLog;
+    decltype(&MsiSetExternalUIW) setExternalUI;
+    decltype(&MsiConfigureProductExW) configureProductEx;
+};
+
+const InstallerFunctions& installer() {
+    static const InstallerFunctions functions;
+    return functions;
+}
+
 // Verbose installer logging into `logFile` while it lives; none when the path is empty.
 class LogSetting {
 public:
     explicit LogSetting(const tstring& logFile) {
         if (logFile.empty()) {
-            MsiEnableLogW(0, nullptr, 0);
+            installer().enableLog(0, nullptr, 0);
         } else {
-            MsiEnableLogW(INSTALLLOGMODE_VERBOSE, logFile.c_str(), 0);
+            installer().enableLog(INSTALLLOGMODE_VERBOSE, logFile.c_str(), 0);
         }
     }
     ~LogSetting() {
         const LastErrorPreserver preserveLastError;
-        MsiEnableLogW(0, nullptr, 0);
+        installer().enableLog(0, nullptr, 0);
     }
     LogSetting(const LogSetting&) = delete;
     LogSetting& operator=(const LogSetting&) = delete;
@@ -31,10 +54,12 @@ public:
 // Routes every installer message to an ActionCallback while it lives.
 class CallbackTrigger {
 public:
-    explicit CallbackTrigger(ActionCallback* callback) { MsiSetExternalUIW(adapter, kAllMessages, callback); }
+    explicit CallbackTrigger(ActionCallback* callback) {
+        installer().setExternalUI(adapter, kAllMessages, callback);
+    }
     ~CallbackTrigger() {
         const LastErrorPreserver preserveLastError;
-        MsiSetExternalUIW(nullptr, 0, nullptr);
+        installer().setExternalUI(nullptr, 0, nullptr);
     }
     CallbackTrigger(const CallbackTrigger&) = delete;
     CallbackTrigger& operator=(const CallbackTrigger&) = delete;
@@ -72,11 +97,12 @@ private:
 
 } // namespace
 
-UiLevelScope::UiLevelScope(int level) : previous_(MsiSetInternalUI(static_cast<INSTALLUILEVEL>(level), nullptr)) {}
+UiLevelScope::UiLevelScope(int level)
+    : previous_(installer().setInternalUI(static_cast<INSTALLUILEVEL>(level), nullptr)) {}
 
 UiLevelScope::~UiLevelScope() {
     const LastErrorPreserver preserveLastError;
-    MsiSetInternalUI(previous_, nullptr);
+    installer().setInternalUI(previous_, nullptr);
 }
 
 std::unique_ptr<ActionData::State> ActionData::createState() const { return std::make_unique<StateImpl>(*this); }
@@ -126,7 +152,7 @@ uninstall::uninstall() { properties[L"REBOOT"] = L"ReallySuppress"; }
 ActionStatus uninstall::execute(const tstring& commandLine) const {
     const tstring product = productCode_.toString();
     const int code = static_cast<int>(
-        MsiConfigureProductExW(product.c_str(), INSTALLLEVEL_MAXIMUM, INSTALLSTATE_ABSENT, commandLine.c_str()));
+        installer().configureProductEx(product.c_str(), INSTALLLEVEL_MAXIMUM, INSTALLSTATE_ABSENT, commandLine.c_str()));
     const tstring description = MessageBuilder() << "MsiConfigureProductEx(" << product << ", "
                                                  << static_cast<int>(INSTALLLEVEL_MAXIMUM) << ", "
                                                  << static_cast<int>(INSTALLSTATE_ABSENT) << ", " << commandLine

@@ -83,8 +83,9 @@ size_t rootPrefixLength(const tstring& dir) {
     return start;
 }
 
-// The SID of the user the process runs as, in its text form.
-tstring currentUserSid() {
+// The SID that owns what the process creates, in its text form: the user, or for an elevated administrator
+// the Administrators group, so that the same user's unelevated programs get no access.
+tstring defaultOwnerSid() {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
         const DWORD code = GetLastError();
@@ -93,15 +94,15 @@ tstring currentUserSid() {
     }
     const std::unique_ptr<void, decltype(&CloseHandle)> tokenOwner(token, &CloseHandle);
     DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
     std::vector<BYTE> buffer(size);
-    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+    if (!GetTokenInformation(token, TokenOwner, buffer.data(), size, &size)) {
         const DWORD code = GetLastError();
-        KR_RAISE(SysError(MessageBuilder() << "GetTokenInformation(TokenUser) failed", GetTokenInformation, code,
+        KR_RAISE(SysError(MessageBuilder() << "GetTokenInformation(TokenOwner) failed", GetTokenInformation, code,
                           "System error"));
     }
     wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner, &text)) {
         const DWORD code = GetLastError();
         KR_RAISE(SysError(MessageBuilder() << "ConvertSidToStringSid() failed", ConvertSidToStringSidW, code,
                           "System error"));
@@ -111,7 +112,7 @@ tstring currentUserSid() {
     return sid;
 }
 
-// A security descriptor that gives the running user, SYSTEM and the Administrators full control and nobody
+// A security descriptor that gives the default owner, SYSTEM and the Administrators full control and nobody
 // else any access, protected from what a shared parent such as C:\Windows\Temp would pass on.
 class PrivateSecurity {
 public:
@@ -140,16 +141,20 @@ private:
     SECURITY_ATTRIBUTES attributes_{};
 };
 
-// Creates a directory that only the running user, SYSTEM and the Administrators can enter. An existing
-// directory is never taken over: under a shared temporary path someone else may have made it.
-void createPrivateDir(const tstring& dir) {
+// Creates a directory that only its owner, SYSTEM and the Administrators can enter. An existing directory is
+// never taken over: under a shared temporary path someone else may have made it. False when the name is taken.
+bool createPrivateDir(const tstring& dir) {
     PrivateSecurity security;
     if (!CreateDirectoryW(dir.c_str(), security.attributes())) {
         const DWORD code = GetLastError();
+        if (code == ERROR_ALREADY_EXISTS) {
+            return false;
+        }
         KR_RAISE(SysError(MessageBuilder() << "CreateDirectory(" << dir << ") failed", CreateDirectoryW, code,
                           "System error"));
     }
     KR_TRACE("Created [" << dir << "] directory");
+    return true;
 }
 
 bool createNewFile(const tstring& path) {
@@ -289,7 +294,12 @@ void BatchDeleter::execute() const {
 } // namespace
 
 tstring privateDirectorySddl() {
-    return L"D:P(A;OICI;FA;;;" + currentUserSid() + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const tstring owner = defaultOwnerSid();
+    tstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (owner != L"S-1-5-18" && owner != L"S-1-5-32-544") {
+        sddl += L"(A;OICI;FA;;;" + owner + L")";
+    }
+    return sddl;
 }
 
 tstring toAbsolutePath(const tstring& path) {
@@ -355,10 +365,18 @@ tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstri
 }
 
 tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir) {
-    const tstring path = createTempFile(prefix, suffix, baseDir);
-    deleteFile(path);
-    createPrivateDir(removeTrailingSlash(path) + L'\\');
-    return path;
+    // The placeholder file reserves a name only among those who use one. Whoever makes a directory of that
+    // name after the placeholder is gone wins it, and the next reserved name is tried.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const tstring path = createTempFile(prefix, suffix, baseDir);
+        deleteFile(path);
+        if (createPrivateDir(removeTrailingSlash(path) + L'\\')) {
+            return path;
+        }
+        KR_WARNING("[" << path << "] was taken by someone else; trying another name");
+    }
+    KR_RAISE(MessageBuilder() << "createTempDirectory(" << prefix << ", " << suffix << ", " << baseDir
+                              << ") failed");
 }
 
 void moveFile(const tstring& source, const tstring& destination) {
@@ -511,6 +529,41 @@ Deleter& Deleter::appendEmptyDirectory(const tstring& path) {
 }
 
 void Deleter::cancel() { entries_.clear(); }
+
+PathHold::PathHold(const tstring& path, Kind kind) {
+    // A directory shares writing, which adding an entry to it takes; neither kind shares deletion, which
+    // renaming or deleting takes.
+    const bool directory = kind == Kind::Directory;
+    const DWORD sharing = directory ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (directory ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    handle_ = CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "CreateFile(" << path << ") failed", CreateFileW, code,
+                          "System error"));
+    }
+    std::unique_ptr<void, decltype(&CloseHandle)> owner(handle_, &CloseHandle);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle_, &information)) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "GetFileInformationByHandle(" << path << ") failed",
+                          GetFileInformationByHandle, code, "System error"));
+    }
+    // The path's own attributes too: Wine opens the target of a Unix symbolic link even when told not to.
+    const DWORD pathAttributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = information.dwFileAttributes | (pathAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    const bool isDirectoryEntry = attributes & FILE_ATTRIBUTE_DIRECTORY;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || isDirectoryEntry != directory) {
+        KR_RAISE(MessageBuilder() << "[" << path << "] is not a plain " << (directory ? "directory" : "file"));
+    }
+    owner.release();
+    KR_TRACE("Holding [" << path << "] " << (directory ? "directory" : "file"));
+}
+
+PathHold::~PathHold() {
+    const LastErrorPreserver preserver;
+    CloseHandle(handle_);
+}
 
 FileWriter::FileWriter(const tstring& destination)
     : tempPath_(createTempFile(L"kvs", L".tmp", dirname(destination))), destination_(destination) {

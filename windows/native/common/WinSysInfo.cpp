@@ -96,6 +96,26 @@ tstring getSystemDirImpl(SystemDirFunction function, const char* label) {
     KR_RAISE(MessageBuilder() << "Unexpected reply from" << label);
 }
 
+// A kernel32 function that older systems lack; null there.
+template <class Function>
+Function optionalKernelFunction(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
+using TempPathFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
+
+tstring getTempDirImpl(TempPathFunction function) {
+    std::vector<wchar_t> buffer(kPathBufferSize);
+    const DWORD required = function(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (required > buffer.size()) {
+        buffer.resize(required);
+        function(static_cast<DWORD>(buffer.size()), buffer.data());
+    }
+    // A failed call leaves the buffer zero-filled: the result is empty.
+    return FileUtils::removeTrailingSlash(textUpToNul(buffer));
+}
+
 } // namespace
 
 tstring_array getCommandArgs(CommandArgProgramNameMode mode) {
@@ -143,23 +163,42 @@ tstring getMsiexecPath() {
 }
 
 tstring getTempDir() {
-    std::vector<wchar_t> buffer(kPathBufferSize);
-    const DWORD required = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
-    if (required > buffer.size()) {
-        buffer.resize(required);
-        GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
-    }
-    // A failed call leaves the buffer zero-filled: the result is empty.
-    return FileUtils::removeTrailingSlash(textUpToNul(buffer));
+    // GetTempPath2W answers as GetTempPathW does for everyone but SYSTEM; older systems lack it.
+    const auto tempPath2 = optionalKernelFunction<TempPathFunction>("GetTempPath2W");
+    return getTempDirImpl(tempPath2 ? tempPath2 : GetTempPathW);
 }
 
 void restrictLibrarySearch() {
-    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    const FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
-    if (found) {
-        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(found))(
-            LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const auto setDefaultDllDirectories =
+        optionalKernelFunction<BOOL(WINAPI*)(DWORD)>("SetDefaultDllDirectories");
+    if (setDefaultDllDirectories) {
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
+}
+
+SystemLibrary::SystemLibrary(const tstring& fileName) : fileName_(fileName) {
+    module_ = LoadLibraryExW(fileName.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    DWORD code = GetLastError();
+    if (!module_ && code == ERROR_INVALID_PARAMETER) {
+        // Windows 7 without its loader update knows no search flags; a full path then leaves no search at all.
+        const tstring path = FileUtils::PathBuilder() << getSystemDir() << fileName;
+        module_ = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        code = GetLastError();
+    }
+    if (!module_) {
+        KR_RAISE(SysError(MessageBuilder() << "Cannot load " << fileName << " from the system directory",
+                          LoadLibraryExW, code, "System error"));
+    }
+}
+
+FARPROC SystemLibrary::address(const char* name) const {
+    const FARPROC found = GetProcAddress(module_, name);
+    if (!found) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "Cannot find " << name << " in " << fileName_, GetProcAddress, code,
+                          "System error"));
+    }
+    return found;
 }
 
 } // namespace SysInfo

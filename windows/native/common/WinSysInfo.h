@@ -36,12 +36,33 @@ tstring getSystemDir();
 // The system's msiexec.exe: the system directory, one backslash and "msiexec.exe".
 tstring getMsiexecPath();
 
-// The user's temporary directory without trailing separator; empty when the system reports none.
+// The temporary directory without trailing separator; empty when the system reports none. A process running
+// as SYSTEM gets the system's own temporary directory where Windows has one (only SYSTEM can write there);
+// every other user gets the user's temporary directory.
 tstring getTempDir();
 
 // From here on, libraries loaded by name come from the system directory only, never from beside the
 // executable, where a download folder may hold a planted one. Windows 7 without its loader update lacks the
 // means, and nothing changes there.
 void restrictLibrarySearch();
+
+// A library of the system directory, loaded by its file name and never from anywhere else. It stays loaded
+// for the life of the process, as an imported one would. Failures raise SysError naming the library.
+class SystemLibrary {
+public:
+    explicit SystemLibrary(const tstring& fileName);
+
+    // The exported function `name`, as a pointer of type Function.
+    template <class Function>
+    Function function(const char* name) const {
+        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address(name)));
+    }
+
+private:
+    FARPROC address(const char* name) const;
+
+    tstring fileName_;
+    HMODULE module_;
+};
 
 } // namespace SysInfo

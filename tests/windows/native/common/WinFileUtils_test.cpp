@@ -136,24 +136,33 @@ std::wstring accessList(const std::wstring& path) {
     return sddl;
 }
 
-std::wstring currentUserSid() {
+std::wstring tokenSid(TOKEN_INFORMATION_CLASS kind) {
     HANDLE token = nullptr;
     OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
     BYTE buffer[256];
     DWORD size = 0;
-    GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
+    GetTokenInformation(token, kind, buffer, sizeof(buffer), &size);
     CloseHandle(token);
     wchar_t* text = nullptr;
-    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    ConvertSidToStringSidW(kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid
+                                             : reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner,
+                           &text);
     const std::wstring sid = text;
     LocalFree(text);
     return sid;
 }
 
-TEST(CreateTempDirectory, IsPrivateToTheUserSystemAndAdministrators) {
+TEST(CreateTempDirectory, IsPrivateToItsOwnerSystemAndAdministrators) {
     const std::wstring sddl = privateDirectorySddl();
-    // Protected (nothing inherited from a shared temporary path), full control for three principals only.
-    EXPECT_EQ(sddl, L"D:P(A;OICI;FA;;;" + currentUserSid() + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    // Protected (nothing inherited from a shared temporary path), full control for three principals only. The
+    // owner is the token's default owner: the user, or the Administrators for an elevated process, whose
+    // unelevated programs run as the same user and so get no entry of their own.
+    const std::wstring owner = tokenSid(TokenOwner);
+    const bool ownerIsListed = owner == L"S-1-5-18" || owner == L"S-1-5-32-544";
+    EXPECT_EQ(sddl, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" + (ownerIsListed ? L"" : L"(A;OICI;FA;;;" + owner + L")"));
+    if (tokenSid(TokenUser) != owner) {
+        EXPECT_EQ(sddl.find(tokenSid(TokenUser)), std::wstring::npos);
+    }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
                                                                      nullptr));
@@ -163,7 +172,8 @@ TEST(CreateTempDirectory, IsPrivateToTheUserSystemAndAdministrators) {
     GetSecurityDescriptorControl(descriptor, &control, &revision);
     EXPECT_TRUE(control & SE_DACL_PROTECTED);
     LocalFree(descriptor);
-    // Wine reports a default list for every file, so what the directory got is seen only on Windows.
+    // Wine keeps no access list on files and reports a default one, so what the directory got is seen only on
+    // Windows.
     krtest::ScratchDir dir;
     const std::wstring made = createTempDirectory(L"", L".tmp", dir.path());
     if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
@@ -171,6 +181,56 @@ TEST(CreateTempDirectory, IsPrivateToTheUserSystemAndAdministrators) {
         EXPECT_EQ(stored.substr(stored.find(L'(')), sddl.substr(sddl.find(L'(')));
         EXPECT_EQ(stored.compare(0, 3, L"D:P"), 0) << krtest::utf8(stored);
     }
+}
+
+// Plants a directory, with a file in it, under the name of the first placeholder deleted in the watched
+// directory, at the moment the deletion is recorded: between the placeholder's end and the directory's creation.
+class DirectoryPlanter : public LogAppender {
+public:
+    explicit DirectoryPlanter(const std::wstring& baseDir)
+        : baseDir_(baseDir), previous_(Logger::global().setAppender(this)) {}
+    ~DirectoryPlanter() override { Logger::global().setAppender(previous_); }
+    DirectoryPlanter(const DirectoryPlanter&) = delete;
+    DirectoryPlanter& operator=(const DirectoryPlanter&) = delete;
+
+    void append(const LogEvent& event) override {
+        const std::wstring prefix = L"Deleted [" + baseDir_ + L"\\";
+        if (planted.empty() && event.message.rfind(prefix, 0) == 0) {
+            planted = event.message.substr(9, event.message.size() - 9 - 6);
+            CreateDirectoryW(planted.c_str(), nullptr);
+            krtest::writeFile(planted + L"\\planted.txt", "someone else's");
+        }
+        if (event.levelName == L"WARNING") {
+            warnings.push_back(event.message);
+        }
+    }
+
+    std::wstring planted;
+    std::vector<std::wstring> warnings;
+
+private:
+    std::wstring baseDir_;
+    LogAppender* previous_;
+};
+
+TEST(CreateTempDirectory, DirectoryPlantedUnderTheReservedNameIsLeftAloneAndTheNextNameTaken) {
+    krtest::ScratchDir dir;
+    std::wstring made;
+    std::vector<std::wstring> warnings;
+    std::wstring planted;
+    {
+        DirectoryPlanter planter(dir.path());
+        made = createTempDirectory(L"", L".tmp", dir.path());
+        planted = planter.planted;
+        warnings = planter.warnings;
+    }
+    ASSERT_FALSE(planted.empty());
+    EXPECT_NE(made, planted);
+    EXPECT_EQ(dirname(made), dir.path());
+    EXPECT_TRUE(krtest::listDir(made).empty());
+    EXPECT_EQ(krtest::readFile(planted + L"\\planted.txt"), "someone else's");
+    EXPECT_EQ(warnings, std::vector<std::wstring>{L"[" + planted + L"] was taken by someone else; trying another name"});
+    EXPECT_EQ(krtest::listDir(dir.path()).size(), 2u);
 }
 
 TEST(CreateTempDirectory, NamesAnEmptyDirectoryByNumberAndSuffix) {
@@ -638,3 +698,73 @@ TEST(DeleteAll, RemovesDirectoryLinksButNeverTheirTargetsContent) {
 }
 
 } // namespace
+
+// ---- Holding a path
+
+DWORD errorOfOpenForWriting(const std::wstring& path) {
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD code = GetLastError();
+    if (handle == INVALID_HANDLE_VALUE) {
+        return code;
+    }
+    CloseHandle(handle);
+    return ERROR_SUCCESS;
+}
+
+DWORD errorOf(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : GetLastError(); }
+
+TEST(PathHold, HeldFileCanBeReadAsTheInstallerDoesButNotWrittenMovedOrDeleted) {
+    krtest::ScratchDir dir;
+    const std::wstring package = dir.file(L"main.msi");
+    krtest::writeFile(package, "package");
+    {
+        const PathHold hold(package, PathHold::Kind::File);
+        EXPECT_EQ(errorOfOpenForWriting(package), DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_EQ(errorOf(DeleteFileW(package.c_str())), DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_EQ(errorOf(MoveFileExW(dir.file(L"other").c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING)),
+                  DWORD{ERROR_FILE_NOT_FOUND});
+        krtest::writeFile(dir.file(L"other"), "swapped");
+        EXPECT_NE(errorOf(MoveFileExW(dir.file(L"other").c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING)),
+                  DWORD{ERROR_SUCCESS});
+        EXPECT_NE(errorOf(MoveFileExW(package.c_str(), dir.file(L"moved").c_str(), 0)), DWORD{ERROR_SUCCESS});
+        EXPECT_EQ(krtest::readFile(package), "package");
+    }
+    EXPECT_TRUE(deleteFile(package, std::nothrow));
+}
+
+TEST(PathHold, HeldDirectoryTakesNewEntriesButCannotBeMovedOrDeleted) {
+    krtest::ScratchDir dir;
+    const std::wstring work = dir.file(L"work");
+    makeDir(work);
+    {
+        const PathHold hold(work, PathHold::Kind::Directory);
+        FileWriter(work + L"\\main.msi").write("msi", 3).finish();
+        EXPECT_EQ(krtest::readFile(work + L"\\main.msi"), "msi");
+        EXPECT_NE(errorOf(MoveFileExW(work.c_str(), dir.file(L"elsewhere").c_str(), 0)), DWORD{ERROR_SUCCESS});
+        EXPECT_TRUE(deleteFile(work + L"\\main.msi", std::nothrow));
+        EXPECT_FALSE(deleteDirectory(work, std::nothrow));
+    }
+    EXPECT_TRUE(deleteDirectory(work, std::nothrow));
+}
+
+TEST(PathHold, RefusesMissingPathsTheOtherKindAndLinks) {
+    krtest::ScratchDir dir;
+    const std::wstring file = dir.file(L"file");
+    krtest::writeFile(file, "x");
+    const std::wstring missing = dir.file(L"missing");
+    EXPECT_EQ(raisedBy([&] { PathHold(missing, PathHold::Kind::File); }).bare.rfind(
+                  "CreateFile(" + u8(missing) + ") failed. System error [2]", 0),
+              0u);
+    EXPECT_EQ(raisedBy([&] { PathHold(file, PathHold::Kind::Directory); }).bare,
+              "[" + u8(file) + "] is not a plain directory");
+    EXPECT_FALSE(raisedBy([&] { PathHold(dir.path(), PathHold::Kind::File); }).bare.empty());
+    const std::wstring target = dir.file(L"target");
+    makeDir(target);
+    const DirectoryLink link(dir.file(L"link"), target);
+    if (link.kind == LinkKind::None) {
+        GTEST_SKIP() << "no directory link can be made here";
+    }
+    EXPECT_EQ(raisedBy([&] { PathHold(dir.file(L"link"), PathHold::Kind::Directory); }).bare,
+              "[" + u8(dir.file(L"link")) + "] is not a plain directory");
+}

@@ -4,6 +4,7 @@
 
 #include "FileUtils.h"
 #include "WinErrorHandling.h"
+#include "Raised.h"
 #include "krtest.h"
 
 #include <gtest/gtest.h>
@@ -249,4 +250,29 @@ TEST(TempDir, IsEmptyWhenTheSystemReportsNone) {
         GTEST_SKIP() << "this system still reports a temporary path: " << krtest::utf8(buffer);
     }
     EXPECT_EQ(SysInfo::getTempDir(), L"");
+}
+
+TEST(SystemLibrary, ResolvesFunctionsOfASystemLibrary) {
+    const SysInfo::SystemLibrary library(L"version.dll");
+    using Function = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+    const auto function = library.function<Function>("GetFileVersionInfoSizeW");
+    DWORD ignored = 0;
+    EXPECT_GT(function((SysInfo::getSystemDir() + L"\\kernel32.dll").c_str(), &ignored), 0u);
+
+    const std::string bare = krtest::raisedBy([&] { library.function<FARPROC>("NoSuchFunction"); }).bare;
+    EXPECT_EQ(bare.rfind("Cannot find NoSuchFunction in version.dll. System error [127]", 0), 0u) << bare;
+}
+
+TEST(SystemLibrary, NeverTakesALibraryFromBesideTheProgram) {
+    // Any image loads as a library; this one sits where the ordinary search looks first.
+    const std::wstring beside = krtest::binPath(L"kr-only-beside.dll");
+    ASSERT_TRUE(CopyFileW(krtest::binPath(L"kr-echo.exe").c_str(), beside.c_str(), FALSE));
+    const HMODULE found = LoadLibraryW(L"kr-only-beside.dll");
+    EXPECT_NE(found, nullptr);
+    FreeLibrary(found);
+
+    const std::string bare = krtest::raisedBy([] { SysInfo::SystemLibrary(L"kr-only-beside.dll"); }).bare;
+    EXPECT_EQ(bare.rfind("Cannot load kr-only-beside.dll from the system directory. System error [126]", 0), 0u)
+        << bare;
+    DeleteFileW(beside.c_str());
 }
