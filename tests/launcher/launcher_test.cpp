@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -189,6 +190,96 @@ TEST_F(PlantedLibrary, IsNeverLoadedByTheLauncher) {
     removeSampleIfInstalled();
     EXPECT_EQ(runBesidePlanted(L"kr-sample-setup.exe", {L"uninstall"}).exitCode, 1605u);
     EXPECT_FALSE(plantedWasLoaded());
+}
+
+// Opens `path` as someone who wants to change it would; the error the system gives, or 0.
+DWORD errorOfOpening(const std::wstring& path, DWORD access) {
+    const HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const DWORD code = GetLastError();
+    if (handle == INVALID_HANDLE_VALUE) {
+        return code;
+    }
+    CloseHandle(handle);
+    return ERROR_SUCCESS;
+}
+
+class Event {
+public:
+    explicit Event(const wchar_t* name) : handle_(CreateEventW(nullptr, TRUE, FALSE, name)) {}
+    ~Event() { CloseHandle(handle_); }
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+TEST_F(LauncherRun, WhileTheInstallerRunsNobodyCanChangeReplaceOrMoveThePackage) {
+    const Event entered(L"Local\\KrGate.Entered");
+    const Event open(L"Local\\KrGate.Open");
+    krtest::RunResult result;
+    std::thread launcher([&] { result = launch(L"kr-gated-setup.exe", {L"/qn"}); });
+    const bool held = WaitForSingleObject(entered.get(), 60000) == WAIT_OBJECT_0;
+    // The installer keeps files of its own in the same temporary directory.
+    std::vector<std::wstring> workingDirs;
+    for (const std::wstring& entry : leftovers()) {
+        if (krtest::exists(temp_.path() + L"\\" + entry + L"\\main.msi")) {
+            workingDirs.push_back(temp_.path() + L"\\" + entry);
+        }
+    }
+    if (held && workingDirs.size() == 1) {
+        const std::wstring& dir = workingDirs[0];
+        const std::wstring package = dir + L"\\main.msi";
+        EXPECT_EQ(errorOfOpening(package, GENERIC_WRITE), DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_EQ(errorOfOpening(package, DELETE), DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_EQ(errorOfOpening(dir, DELETE), DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_FALSE(DeleteFileW(package.c_str()));
+        krtest::writeFile(work_.file(L"other.msi"), "not the package");
+        EXPECT_FALSE(MoveFileExW(work_.file(L"other.msi").c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING));
+        EXPECT_FALSE(MoveFileExW(dir.c_str(), (dir + L".moved").c_str(), 0));
+        EXPECT_EQ(errorOfOpening(package, GENERIC_READ), DWORD{ERROR_SUCCESS}) << "readers are still welcome";
+    }
+    SetEvent(open.get());
+    launcher.join();
+    ASSERT_TRUE(held) << "the installation never reached the gate";
+    ASSERT_EQ(workingDirs.size(), 1u);
+    // The failed custom action ends the installation: 1603 on Windows, 1627 from Wine's installer.
+    EXPECT_TRUE(result.exitCode == 1603u || result.exitCode == 1627u) << result.exitCode << result.err;
+    EXPECT_TRUE(result.dialogs.empty());
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(LauncherRun, DirectoriesPlantedUnderTheComingNamesAreLeftAlone) {
+    // Directories under the names of the next three seconds of ticks, in runs of 30 with one name free
+    // after each run, so that the launcher meets planted names wherever its tick falls.
+    const int32_t first = static_cast<int32_t>(GetTickCount());
+    const int32_t span = 3000;
+    std::vector<std::wstring> planted;
+    for (int32_t number = first; number < first + span; ++number) {
+        if ((number - first) % 31 != 30) {
+            planted.push_back(temp_.path() + L"\\" + std::to_wstring(number) + L".tmp");
+            ASSERT_TRUE(CreateDirectoryW(planted.back().c_str(), nullptr));
+        }
+    }
+    const int32_t plantedBy = static_cast<int32_t>(GetTickCount());
+    krtest::RunOptions options;
+    options.setEnv.push_back({L"KESTREL_DEBUG", L"true"});
+    const krtest::RunResult result = launch(L"kr-fails-setup.exe", {L"/qn"}, options);
+
+    EXPECT_EQ(result.exitCode, 1603u) << result.err;
+    std::smatch created;
+    const std::string prefix = krtest::utf8(temp_.path()) + "\\";
+    ASSERT_TRUE(std::regex_search(result.err, created, std::regex(R"(Created \[.*\\(-?[0-9]+)\.tmp\\\] directory)")))
+        << result.err;
+    const int32_t used = std::stoi(created[1].str());
+    ASSERT_LT(used, first + span) << "planting took until tick " << plantedBy - first << " of " << span;
+    EXPECT_EQ((used - first) % 31, 30) << used - first;
+    for (const std::wstring& dir : planted) {
+        EXPECT_TRUE(krtest::listDir(dir).empty()) << krtest::utf8(dir);
+    }
+    EXPECT_EQ(leftovers().size(), planted.size());
 }
 
 class LauncherFailure : public LauncherRun {};
