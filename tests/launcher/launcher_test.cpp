@@ -192,18 +192,6 @@ TEST_F(PlantedLibrary, IsNeverLoadedByTheLauncher) {
     EXPECT_FALSE(plantedWasLoaded());
 }
 
-// Opens `path` as someone who wants to change it would; the error the system gives, or 0.
-DWORD errorOfOpening(const std::wstring& path, DWORD access) {
-    const HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    const DWORD code = GetLastError();
-    if (handle == INVALID_HANDLE_VALUE) {
-        return code;
-    }
-    CloseHandle(handle);
-    return ERROR_SUCCESS;
-}
-
 class Event {
 public:
     explicit Event(const wchar_t* name) : handle_(CreateEventW(nullptr, TRUE, FALSE, name)) {}
@@ -232,14 +220,14 @@ TEST_F(LauncherRun, WhileTheInstallerRunsNobodyCanChangeReplaceOrMoveThePackage)
     if (held && workingDirs.size() == 1) {
         const std::wstring& dir = workingDirs[0];
         const std::wstring package = dir + L"\\main.msi";
-        EXPECT_EQ(errorOfOpening(package, GENERIC_WRITE), DWORD{ERROR_SHARING_VIOLATION});
-        EXPECT_EQ(errorOfOpening(package, DELETE), DWORD{ERROR_SHARING_VIOLATION});
-        EXPECT_EQ(errorOfOpening(dir, DELETE), DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_EQ(krtest::errorOfOpening(package, GENERIC_WRITE), DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_EQ(krtest::errorOfOpening(package, DELETE), DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_EQ(krtest::errorOfOpening(dir, DELETE), DWORD{ERROR_SHARING_VIOLATION});
         EXPECT_FALSE(DeleteFileW(package.c_str()));
         krtest::writeFile(work_.file(L"other.msi"), "not the package");
         EXPECT_FALSE(MoveFileExW(work_.file(L"other.msi").c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING));
         EXPECT_FALSE(MoveFileExW(dir.c_str(), (dir + L".moved").c_str(), 0));
-        EXPECT_EQ(errorOfOpening(package, GENERIC_READ), DWORD{ERROR_SUCCESS}) << "readers are still welcome";
+        EXPECT_EQ(krtest::errorOfOpening(package, GENERIC_READ), DWORD{ERROR_SUCCESS}) << "readers are still welcome";
     }
     SetEvent(open.get());
     launcher.join();

@@ -337,6 +337,17 @@ void removeTree(const std::wstring& path) {
     }
 }
 
+DWORD errorOfOpening(const std::wstring& path, DWORD access) {
+    const HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const DWORD code = GetLastError();
+    if (handle == INVALID_HANDLE_VALUE) {
+        return code;
+    }
+    CloseHandle(handle);
+    return ERROR_SUCCESS;
+}
+
 std::string utf8(const std::wstring& text) {
     if (text.empty()) {
         return std::string();

@@ -86,6 +86,9 @@ std::string readFile(const std::wstring& path);
 bool exists(const std::wstring& path);
 std::vector<std::wstring> listDir(const std::wstring& dir, const std::wstring& pattern = L"*");
 void removeTree(const std::wstring& path);
+// Opens `path` (a file or a directory) with `access`, sharing everything, as someone who wants to change it
+// would; the error the system gives, or 0 when it opens.
+DWORD errorOfOpening(const std::wstring& path, DWORD access);
 
 std::string utf8(const std::wstring& text);
 std::wstring wide(const std::string& text);

@@ -701,17 +701,6 @@ TEST(DeleteAll, RemovesDirectoryLinksButNeverTheirTargetsContent) {
 
 // ---- Holding a path
 
-DWORD errorOfOpenForWriting(const std::wstring& path) {
-    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const DWORD code = GetLastError();
-    if (handle == INVALID_HANDLE_VALUE) {
-        return code;
-    }
-    CloseHandle(handle);
-    return ERROR_SUCCESS;
-}
-
 DWORD errorOf(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : GetLastError(); }
 
 TEST(PathHold, HeldFileCanBeReadAsTheInstallerDoesButNotWrittenMovedOrDeleted) {
@@ -720,7 +709,7 @@ TEST(PathHold, HeldFileCanBeReadAsTheInstallerDoesButNotWrittenMovedOrDeleted) {
     krtest::writeFile(package, "package");
     {
         const PathHold hold(package, PathHold::Kind::File);
-        EXPECT_EQ(errorOfOpenForWriting(package), DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_EQ(krtest::errorOfOpening(package, GENERIC_WRITE), DWORD{ERROR_SHARING_VIOLATION});
         EXPECT_EQ(errorOf(DeleteFileW(package.c_str())), DWORD{ERROR_SHARING_VIOLATION});
         EXPECT_EQ(errorOf(MoveFileExW(dir.file(L"other").c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING)),
                   DWORD{ERROR_FILE_NOT_FOUND});
