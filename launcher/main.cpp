@@ -31,12 +31,12 @@ void uninstallProduct() {
 }
 
 void installPackage(const tstring_array& args) {
-    const tstring tempDir = FileUtils::createTempDirectory(L"", L".tmp", SysInfo::getTempDir());
+    // Until msiexec has exited nobody may move the directory away, nor change or replace the package in it;
+    // the directory is held from the moment it exists. Both holds end before the clean-up.
     FileUtils::Deleter cleanup;
+    FileUtils::PathHold heldDir;
+    const tstring tempDir = FileUtils::createTempDirectory(L"", L".tmp", SysInfo::getTempDir(), heldDir);
     cleanup.appendRecursiveDirectory(tempDir);
-    // Until msiexec has exited nobody may move the directory away, nor change or replace the package in it.
-    // Both holds end before the clean-up.
-    const FileUtils::PathHold heldDir(tempDir, FileUtils::PathHold::Kind::Directory);
 
     const tstring msiPath = FileUtils::PathBuilder() << tempDir << L"main.msi";
     Resource(L"msi", RT_RCDATA, SysInfo::getCurrentModuleHandle()).writeToFile(msiPath);

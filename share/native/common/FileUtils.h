@@ -36,9 +36,12 @@ bool isDirectory(const tstring& path);
 // Creation.
 void createDirectory(const tstring& path);
 tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
+class PathHold;
 // The new directory is private (see privateDirectorySddl) and made by this call: a directory that someone
 // else made under a reserved name is left alone and the next name is taken.
 tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
+// As above, and `hold` holds the new directory from the moment it exists (see PathHold).
+tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir, PathHold& hold);
 // The access list of the directories made by createTempDirectory, in the system's text form: full control
 // for SYSTEM, the Administrators and the default owner of what the process creates (the user, or the
 // Administrators when elevated), nothing for anyone else, nothing inherited.
@@ -94,13 +97,18 @@ class PathHold {
 public:
     enum class Kind { File, Directory };
 
+    PathHold() = default;
     PathHold(const tstring& path, Kind kind);
     ~PathHold();
-    PathHold(const PathHold&) = delete;
-    PathHold& operator=(const PathHold&) = delete;
+    PathHold(PathHold&& other) noexcept;
+    PathHold& operator=(PathHold&& other) noexcept;
 
 private:
-    void* handle_;
+    friend tstring createTempDirectory(const tstring&, const tstring&, const tstring&, PathHold&);
+    explicit PathHold(void* handle);
+    void release() noexcept;
+
+    void* handle_ = nullptr;
 };
 
 // Writes a file through a temporary file beside it; the destination changes only on finish().

@@ -6,11 +6,15 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <winternl.h>
+#include <ntstatus.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace FileUtils {
@@ -125,7 +129,6 @@ public:
                                                << ") failed",
                               ConvertStringSecurityDescriptorToSecurityDescriptorW, code, "System error"));
         }
-        attributes_ = {sizeof(attributes_), descriptor_, FALSE};
     }
     ~PrivateSecurity() {
         const LastErrorPreserver preserver;
@@ -134,27 +137,71 @@ public:
     PrivateSecurity(const PrivateSecurity&) = delete;
     PrivateSecurity& operator=(const PrivateSecurity&) = delete;
 
-    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+    PSECURITY_DESCRIPTOR descriptor() const { return descriptor_; }
 
 private:
     PSECURITY_DESCRIPTOR descriptor_ = nullptr;
-    SECURITY_ATTRIBUTES attributes_{};
 };
 
-// Creates a directory that only its owner, SYSTEM and the Administrators can enter. An existing directory is
-// never taken over: under a shared temporary path someone else may have made it. False when the name is taken.
-bool createPrivateDir(const tstring& dir) {
-    PrivateSecurity security;
-    if (!CreateDirectoryW(dir.c_str(), security.attributes())) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_ALREADY_EXISTS) {
-            return false;
-        }
-        KR_RAISE(SysError(MessageBuilder() << "CreateDirectory(" << dir << ") failed", CreateDirectoryW, code,
+// The native-API calls that create a directory and open it in one step; ntdll is part of every process.
+struct NativeFileFunctions {
+    NativeFileFunctions() {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        const auto find = [ntdll](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+                reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)));
+            if (!function) {
+                KR_RAISE(MessageBuilder() << "ntdll.dll has no " << name);
+            }
+        };
+        find(createFile, "NtCreateFile");
+        find(toNtPath, "RtlDosPathNameToNtPathName_U");
+        find(freeString, "RtlFreeUnicodeString");
+        find(toWin32Error, "RtlNtStatusToDosError");
+    }
+
+    decltype(&NtCreateFile) createFile = nullptr;
+    decltype(&RtlDosPathNameToNtPathName_U) toNtPath = nullptr;
+    decltype(&RtlFreeUnicodeString) freeString = nullptr;
+    decltype(&RtlNtStatusToDosError) toWin32Error = nullptr;
+};
+
+const NativeFileFunctions& nativeFile() {
+    static const NativeFileFunctions functions;
+    return functions;
+}
+
+// Creates a directory that only its owner, SYSTEM and the Administrators can enter, and returns it open as a
+// PathHold does, in the same call: the handle is of the directory this call made, so nobody can slip another
+// one in between. An existing directory is never taken over: under a shared temporary path someone else may
+// have made it. INVALID_HANDLE_VALUE when the name is taken.
+HANDLE createPrivateDir(const tstring& dir) {
+    const PrivateSecurity security;
+    const NativeFileFunctions& native = nativeFile();
+    UNICODE_STRING ntPath{};
+    if (!native.toNtPath(dir.c_str(), &ntPath, nullptr, nullptr)) {
+        KR_RAISE(MessageBuilder() << "CreateDirectory(" << dir << ") failed: the path cannot be converted");
+    }
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &ntPath, OBJ_CASE_INSENSITIVE, nullptr, security.descriptor());
+    IO_STATUS_BLOCK status{};
+    HANDLE handle = nullptr;
+    const NTSTATUS result = native.createFile(&handle, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &status,
+                                              nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
+                                                  FILE_OPEN_FOR_BACKUP_INTENT | FILE_OPEN_REPARSE_POINT,
+                                              nullptr, 0);
+    native.freeString(&ntPath);
+    if (result == STATUS_OBJECT_NAME_COLLISION) {
+        return INVALID_HANDLE_VALUE;
+    }
+    if (result < 0) {
+        const DWORD code = native.toWin32Error(result);
+        KR_RAISE(SysError(MessageBuilder() << "CreateDirectory(" << dir << ") failed", native.createFile, code,
                           "System error"));
     }
     KR_TRACE("Created [" << dir << "] directory");
-    return true;
+    return handle;
 }
 
 bool createNewFile(const tstring& path) {
@@ -364,19 +411,26 @@ tstring createTempFile(const tstring& prefix, const tstring& suffix, const tstri
     KR_RAISE(MessageBuilder() << "createTempFile(" << prefix << ", " << suffix << ", " << baseDir << ") failed");
 }
 
-tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir) {
+tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir, PathHold& hold) {
     // The placeholder file reserves a name only among those who use one. Whoever makes a directory of that
     // name after the placeholder is gone wins it, and the next reserved name is tried.
     for (int attempt = 0; attempt < 100; ++attempt) {
         const tstring path = createTempFile(prefix, suffix, baseDir);
         deleteFile(path);
-        if (createPrivateDir(removeTrailingSlash(path) + L'\\')) {
+        const HANDLE handle = createPrivateDir(removeTrailingSlash(path) + L'\\');
+        if (handle != INVALID_HANDLE_VALUE) {
+            hold = PathHold(handle);
             return path;
         }
         KR_WARNING("[" << path << "] was taken by someone else; trying another name");
     }
     KR_RAISE(MessageBuilder() << "createTempDirectory(" << prefix << ", " << suffix << ", " << baseDir
                               << ") failed");
+}
+
+tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir) {
+    PathHold released;
+    return createTempDirectory(prefix, suffix, baseDir, released);
 }
 
 void moveFile(const tstring& source, const tstring& destination) {
@@ -536,15 +590,15 @@ PathHold::PathHold(const tstring& path, Kind kind) {
     const bool directory = kind == Kind::Directory;
     const DWORD sharing = directory ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (directory ? FILE_FLAG_BACKUP_SEMANTICS : 0);
-    handle_ = CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE) {
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         KR_RAISE(SysError(MessageBuilder() << "CreateFile(" << path << ") failed", CreateFileW, code,
                           "System error"));
     }
-    std::unique_ptr<void, decltype(&CloseHandle)> owner(handle_, &CloseHandle);
+    std::unique_ptr<void, decltype(&CloseHandle)> owner(handle, &CloseHandle);
     BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(handle_, &information)) {
+    if (!GetFileInformationByHandle(handle, &information)) {
         const DWORD code = GetLastError();
         KR_RAISE(SysError(MessageBuilder() << "GetFileInformationByHandle(" << path << ") failed",
                           GetFileInformationByHandle, code, "System error"));
@@ -556,13 +610,29 @@ PathHold::PathHold(const tstring& path, Kind kind) {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || isDirectoryEntry != directory) {
         KR_RAISE(MessageBuilder() << "[" << path << "] is not a plain " << (directory ? "directory" : "file"));
     }
-    owner.release();
+    handle_ = owner.release();
     KR_TRACE("Holding [" << path << "] " << (directory ? "directory" : "file"));
 }
 
-PathHold::~PathHold() {
-    const LastErrorPreserver preserver;
-    CloseHandle(handle_);
+PathHold::PathHold(void* handle) : handle_(handle) {}
+
+PathHold::PathHold(PathHold&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+
+PathHold& PathHold::operator=(PathHold&& other) noexcept {
+    if (this != &other) {
+        release();
+        handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+}
+
+PathHold::~PathHold() { release(); }
+
+void PathHold::release() noexcept {
+    if (handle_) {
+        const LastErrorPreserver preserver;
+        CloseHandle(std::exchange(handle_, nullptr));
+    }
 }
 
 FileWriter::FileWriter(const tstring& destination)

@@ -757,3 +757,18 @@ TEST(PathHold, RefusesMissingPathsTheOtherKindAndLinks) {
     EXPECT_EQ(raisedBy([&] { PathHold(dir.file(L"link"), PathHold::Kind::Directory); }).bare,
               "[" + u8(dir.file(L"link")) + "] is not a plain directory");
 }
+
+TEST(PathHold, TemporaryDirectoryIsHeldFromItsCreationUntilTheHoldEnds) {
+    krtest::ScratchDir dir;
+    std::wstring made;
+    {
+        PathHold hold;
+        made = createTempDirectory(L"", L".tmp", dir.path(), hold);
+        EXPECT_EQ(krtest::errorOfOpening(made, DELETE), DWORD{ERROR_SHARING_VIOLATION});
+        EXPECT_NE(errorOf(MoveFileExW(made.c_str(), dir.file(L"elsewhere").c_str(), 0)), DWORD{ERROR_SUCCESS});
+        FileWriter(made + L"\\main.msi").write("msi", 3).finish();
+        EXPECT_TRUE(deleteFile(made + L"\\main.msi", std::nothrow));
+    }
+    EXPECT_EQ(krtest::errorOfOpening(made, DELETE), DWORD{ERROR_SUCCESS});
+    EXPECT_TRUE(deleteDirectory(createTempDirectory(L"", L".tmp", dir.path()), std::nothrow)) << "not held";
+}
