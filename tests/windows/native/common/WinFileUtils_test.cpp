@@ -619,7 +619,7 @@ Function wineExport(const char* name) {
 }
 
 // Runs a Unix program on Windows paths given in their Unix form; Wine starts it as a native process.
-void runUnix(const char* program, const std::wstring& option, const std::vector<std::wstring>& paths) {
+krtest::RunResult runUnix(const char* program, const std::wstring& option, const std::vector<std::wstring>& paths) {
     const auto toUnix = wineExport<WineUnixName>("wine_get_unix_file_name");
     const auto toDos = wineExport<WineDosName>("wine_get_dos_file_name");
     std::vector<std::wstring> args{option};
@@ -629,8 +629,9 @@ void runUnix(const char* program, const std::wstring& option, const std::vector<
         HeapFree(GetProcessHeap(), 0, name);
     }
     wchar_t* dosProgram = toDos(program);
-    krtest::run(dosProgram, args);
+    krtest::RunResult result = krtest::run(dosProgram, args);
     HeapFree(GetProcessHeap(), 0, dosProgram);
+    return result;
 }
 
 enum class LinkKind { None, Junction, UnixSymbolicLink };
@@ -771,4 +772,41 @@ TEST(PathHold, TemporaryDirectoryIsHeldFromItsCreationUntilTheHoldEnds) {
     }
     EXPECT_EQ(krtest::errorOfOpening(made, DELETE), DWORD{ERROR_SUCCESS});
     EXPECT_TRUE(deleteDirectory(createTempDirectory(L"", L".tmp", dir.path()), std::nothrow)) << "not held";
+}
+
+// The Unix permissions of `paths`, as "ls -l" shows them, one line each; read with stat under Wine.
+std::string unixModes(const std::vector<std::wstring>& paths, const std::wstring& scratchFile) {
+    const auto toUnix = wineExport<WineUnixName>("wine_get_unix_file_name");
+    const auto unixName = [toUnix](const std::wstring& path) {
+        char* name = toUnix(path.c_str());
+        const std::string text = name ? name : "";
+        HeapFree(GetProcessHeap(), 0, name);
+        return "'" + text + "'";
+    };
+    std::string command = "stat --format=%A";
+    for (const std::wstring& path : paths) {
+        command += " " + unixName(path);
+    }
+    krtest::writeFile(scratchFile, "");
+    command += " > " + unixName(scratchFile);
+    const auto toDos = wineExport<WineDosName>("wine_get_dos_file_name");
+    wchar_t* shell = toDos("/bin/sh");
+    krtest::run(shell, {L"-c", krtest::wide(command)});
+    HeapFree(GetProcessHeap(), 0, shell);
+    return krtest::readFile(scratchFile);
+}
+
+TEST(CreateTempDirectory, UnderWineTheAccessListBecomesUnixPermissionsForNobodyElse) {
+    if (!wineExport<WineUnixName>("wine_get_unix_file_name")) {
+        GTEST_SKIP() << "Windows keeps the access list itself; see IsPrivateToItsOwnerSystemAndAdministrators";
+    }
+    // Wine keeps no access list on a file, but turns the one a directory is created with into its Unix mode.
+    krtest::ScratchDir dir;
+    const std::wstring made = createTempDirectory(L"", L".tmp", dir.path());
+    const std::wstring plain = dir.file(L"plain");
+    makeDir(plain);
+    const std::string modes = unixModes({made, plain}, dir.file(L"modes.txt"));
+    ASSERT_EQ(modes.size(), 22u) << modes;
+    EXPECT_EQ(modes.substr(7, 3), "---") << "others may enter the working directory: " << modes;
+    EXPECT_NE(modes.substr(11 + 7, 3), "---") << "a plain directory shows no difference: " << modes;
 }
