@@ -36,4 +36,5 @@ bench: build
 
 clean:
 	-[ -x cmake/wine-session ] && cmake/wine-session stop $(BUILD)/wine
+	-[ -d $(BUILD)/small-disk ] && bash tests/launcher/small-disk.sh unmount $(BUILD)/small-disk $(BUILD)/wine/prefix k:
 	rm -rf $(BUILD)

@@ -150,23 +150,59 @@ std::wstring quoteArgument(const std::wstring& arg) {
     return quoted;
 }
 
-RunResult run(const std::wstring& program, const std::vector<std::wstring>& args, const RunOptions& options) {
+namespace {
+
+std::wstring commandLineOf(const std::wstring& program, const std::vector<std::wstring>& args) {
     std::wstring line = quoteArgument(program);
     for (const auto& arg : args) {
         line += L" " + quoteArgument(arg);
     }
-    return runCommandLine(program, line, options);
+    return line;
 }
 
-RunResult runCommandLine(const std::wstring& program, const std::wstring& commandLine, const RunOptions& options) {
+} // namespace
+
+// The run of one child: its pipes, the job that holds it and everything it starts, and the output readers.
+struct StartedProgram::State {
+    RunOptions options;
+    Handle outRead, errRead;
+    Handle job;
+    Handle process, thread;
+    DWORD processId = 0;
+    RunResult result;
+    std::thread outReader, errReader;
+    bool finished = false;
+
+    ~State() {
+        if (job.h) {
+            TerminateJobObject(job.h, 0xDEAD);
+        }
+        if (outReader.joinable()) {
+            outReader.join();
+        }
+        if (errReader.joinable()) {
+            errReader.join();
+        }
+    }
+};
+
+StartedProgram::StartedProgram(const std::wstring& program, const std::wstring& commandLine,
+                               const RunOptions& options, WholeLine)
+    : state_(std::make_unique<State>()) {
+    State& state = *state_;
+    state.options = options;
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+    HANDLE outWrite = nullptr, errWrite = nullptr;
+    if (!CreatePipe(&state.outRead.h, &outWrite, &inherit, 0)) {
         fail("CreatePipe");
     }
-    Handle outReadOwner(outRead), outWriteOwner(outWrite), errReadOwner(errRead), errWriteOwner(errWrite);
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    Handle outWriteOwner(outWrite);
+    if (!CreatePipe(&state.errRead.h, &errWrite, &inherit, 0)) {
+        fail("CreatePipe");
+    }
+    Handle errWriteOwner(errWrite);
+    SetHandleInformation(state.outRead.h, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(state.errRead.h, HANDLE_FLAG_INHERIT, 0);
     Handle nul(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
                            nullptr));
 
@@ -180,48 +216,69 @@ RunResult runCommandLine(const std::wstring& program, const std::wstring& comman
     std::wstring line = commandLine;
     std::wstring environment = environmentBlock(options);
     // The child runs in a job, so dialogs of its own children are seen too and nothing outlives the run.
-    Handle job(CreateJobObjectW(nullptr, nullptr));
+    state.job.h = CreateJobObjectW(nullptr, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(job.h, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    SetInformationJobObject(state.job.h, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
     if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
                         CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | options.creationFlags, environment.data(),
                         options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(), &startup,
                         &process)) {
         fail("CreateProcessW(" + utf8(program) + ")");
     }
-    Handle processOwner(process.hProcess), threadOwner(process.hThread);
-    AssignProcessToJobObject(job.h, process.hProcess);
-    ResumeThread(process.hThread);
-    CloseHandle(outWriteOwner.h);
-    outWriteOwner.h = nullptr;
-    CloseHandle(errWriteOwner.h);
-    errWriteOwner.h = nullptr;
+    state.process.h = process.hProcess;
+    state.thread.h = process.hThread;
+    state.processId = process.dwProcessId;
+    AssignProcessToJobObject(state.job.h, process.hProcess);
+    state.outReader = std::thread(readAll, state.outRead.h, &state.result.out);
+    state.errReader = std::thread(readAll, state.errRead.h, &state.result.err);
+}
 
-    RunResult result;
-    std::thread outReader(readAll, outRead, &result.out);
-    std::thread errReader(readAll, errRead, &result.err);
+StartedProgram::StartedProgram(const std::wstring& program, const std::vector<std::wstring>& args,
+                               const RunOptions& options)
+    : StartedProgram(program, commandLineOf(program, args), options, WholeLine{}) {}
+
+StartedProgram::~StartedProgram() = default;
+
+void StartedProgram::resume() { ResumeThread(state_->thread.h); }
+
+HANDLE StartedProgram::process() const { return state_->process.h; }
+
+DWORD StartedProgram::processId() const { return state_->processId; }
+
+RunResult StartedProgram::finish() {
+    State& state = *state_;
     std::vector<HWND> answered;
-    const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
-    while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
-        const std::vector<DWORD> watched = options.answerDescendantDialogs
-                                               ? jobProcessIds(job.h, process.dwProcessId)
-                                               : std::vector<DWORD>{process.dwProcessId};
-        answerDialogs(watched, &answered, &result.dialogs);
+    const ULONGLONG deadline = GetTickCount64() + state.options.timeoutMs;
+    while (WaitForSingleObject(state.process.h, 50) == WAIT_TIMEOUT) {
+        const std::vector<DWORD> watched = state.options.answerDescendantDialogs
+                                               ? jobProcessIds(state.job.h, state.processId)
+                                               : std::vector<DWORD>{state.processId};
+        answerDialogs(watched, &answered, &state.result.dialogs);
         if (GetTickCount64() > deadline) {
-            result.timedOut = true;
-            TerminateProcess(process.hProcess, 0xDEAD);
-            WaitForSingleObject(process.hProcess, INFINITE);
+            state.result.timedOut = true;
+            TerminateProcess(state.process.h, 0xDEAD);
+            WaitForSingleObject(state.process.h, INFINITE);
         }
     }
     // Whatever the child left running would keep the output pipes open.
-    TerminateJobObject(job.h, 0xDEAD);
-    outReader.join();
-    errReader.join();
+    TerminateJobObject(state.job.h, 0xDEAD);
+    state.outReader.join();
+    state.errReader.join();
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    result.exitCode = code;
-    return result;
+    GetExitCodeProcess(state.process.h, &code);
+    state.result.exitCode = code;
+    return state.result;
+}
+
+RunResult run(const std::wstring& program, const std::vector<std::wstring>& args, const RunOptions& options) {
+    return runCommandLine(program, commandLineOf(program, args), options);
+}
+
+RunResult runCommandLine(const std::wstring& program, const std::wstring& commandLine, const RunOptions& options) {
+    StartedProgram started(program, commandLine, options, StartedProgram::WholeLine{});
+    started.resume();
+    return started.finish();
 }
 
 std::wstring binDir() {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,30 @@ RunResult runCommandLine(const std::wstring& program, const std::wstring& comman
 
 // As runCommandLine, with the line composed from `args` by the usual quoting rules.
 RunResult run(const std::wstring& program, const std::vector<std::wstring>& args, const RunOptions& options = {});
+
+// A program started as `run` starts it, for tests that act while it runs. It is created suspended, so that
+// several can be resumed in the same moment; `finish` answers its message boxes, waits for it and collects
+// what it wrote. Whatever of the run is still going when the object goes is ended.
+class StartedProgram {
+public:
+    StartedProgram(const std::wstring& program, const std::vector<std::wstring>& args, const RunOptions& options = {});
+    ~StartedProgram();
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    void resume();
+    HANDLE process() const;
+    DWORD processId() const;
+    RunResult finish();
+
+private:
+    friend RunResult runCommandLine(const std::wstring&, const std::wstring&, const RunOptions&);
+    struct WholeLine {};
+    StartedProgram(const std::wstring& program, const std::wstring& commandLine, const RunOptions& options, WholeLine);
+
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged.
 std::wstring quoteArgument(const std::wstring& arg);

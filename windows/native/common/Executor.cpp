@@ -29,6 +29,10 @@ void OwnedHandle::reset(HANDLE handle) noexcept {
 
 namespace {
 
+// The longest command line CreateProcessW takes, without its terminator. Windows refuses a longer one; Wine
+// cuts it, which would hand the child a different argument list, so the executor refuses it everywhere.
+constexpr size_t kMaxCommandLineLength = 32766;
+
 bool hasBlank(const tstring& s) { return s.find_first_of(L" \t") != tstring::npos; }
 
 bool isAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
@@ -154,6 +158,10 @@ OwnedHandle Executor::startProcess(OwnedHandle* threadHandle) const {
     }
     operation << "(" << appPath << ", " << commandLine << ")";
 
+    if (commandLine.size() > kMaxCommandLineLength) {
+        operation << " failed";
+        KR_RAISE(SysError(operation, CreateProcessW, ERROR_FILENAME_EXCED_RANGE, "System error"));
+    }
     if (!CreateProcessW(appPath.c_str(), commandBuffer.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE,
                         creationFlags, nullptr, nullptr, &startupInfo, &processInfo)) {
         const DWORD code = GetLastError();

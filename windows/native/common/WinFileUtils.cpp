@@ -240,6 +240,16 @@ void moveFileImpl(const tstring& source, const tstring& destination, DWORD flags
                        << "'");
 }
 
+// A file left in a tree keeps its directories too, and clean-up reports to no one: the record is all that says
+// which file stayed and why.
+void warnNotDeleted(const tstring& path, DWORD code) {
+    if (Logger::global().isEnabled(LogLevel::Warning)) {
+        const SysError error(MessageBuilder() << "Failed to delete [" << path << "] file", DeleteFileW, code,
+                             "System error");
+        KR_WARNING(error.what());
+    }
+}
+
 bool deleteFileImpl(const tstring& path) {
     if (DeleteFileW(path.c_str())) {
         KR_TRACE("Deleted [" << path << "] file");
@@ -257,6 +267,7 @@ public:
             deleteFile(path);
         } else if (!deleteFile(path, std::nothrow)) {
             failed = true;
+            warnNotDeleted(path, GetLastError());
         }
         return true;
     }

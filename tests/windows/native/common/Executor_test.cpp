@@ -233,6 +233,29 @@ TEST_F(ExecutorTest, MissingProgramRaisesCreateProcessFailureWithSystemDescripti
     EXPECT_TRUE(log_.records.empty());
 }
 
+TEST_F(ExecutorTest, CommandLineBeyondWhatTheSystemTakesIsRefusedNeverCut) {
+    // 32,766 characters plus the terminator fill the system's limit exactly; one more is refused.
+    const std::wstring prefix = echo_ + L" ";
+    Executor longest(echo_);
+    longest.addArg(std::wstring(32766 - prefix.size(), L'a'));
+    ASSERT_EQ(longest.execAndWaitForExit(), 0);
+    EXPECT_EQ(report().at("cmdline").size(), 32766u);
+    DeleteFileW(reportPath_.c_str());
+
+    Executor tooLong(echo_);
+    tooLong.addArg(std::wstring(32767 - prefix.size(), L'a'));
+    try {
+        tooLong.execAndWaitForExit();
+        FAIL() << "no exception";
+    } catch (const KrError<SysError>& error) {
+        const std::string expected = "CreateProcess(" + utf8(echo_) + ", " + utf8(tooLong.buildCommandLine()) +
+                                     ") failed. System error [206](system error 206 (" +
+                                     utf8(getSystemErrorText(ERROR_FILENAME_EXCED_RANGE, nullptr)) + "))";
+        EXPECT_EQ(error.bareMessage(), expected);
+    }
+    EXPECT_FALSE(krtest::exists(reportPath_)) << "the child was started";
+}
+
 TEST_F(ExecutorTest, FailedJobAssignmentRaisesAndEndsTheChild) {
     const OwnedHandle notAJob(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     bool hookCalled = false;

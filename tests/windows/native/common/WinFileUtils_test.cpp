@@ -449,10 +449,17 @@ TEST(DeleteAll, KeepsOnlyTheOpenFileAndItsAncestors) {
         krtest::writeFile(root + file, "x");
     }
     const HeldFile held(root + L"\\one\\inner\\open.txt");
+    RecordCapture capture;
     EXPECT_FALSE(deleteAll(root, std::nothrow));
     EXPECT_EQ(krtest::listDir(root), std::vector<std::wstring>{L"one"});
     EXPECT_EQ(krtest::listDir(root + L"\\one"), std::vector<std::wstring>{L"inner"});
     EXPECT_EQ(krtest::listDir(root + L"\\one\\inner"), std::vector<std::wstring>{L"open.txt"});
+    // The one file that stayed is named, with the system's reason.
+    const std::vector<std::wstring> warnings = capture.messages(L"WARNING");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind(L"Failed to delete [" + root + L"\\one\\inner\\open.txt] file. System error [32]", 0), 0u)
+        << u8(warnings[0]);
+    EXPECT_TRUE(capture.messages(L"ERROR").empty());
 }
 
 TEST(DeleteAll, PathThatIsAFileIsRefusedAndKept) {
