@@ -429,6 +429,28 @@ TEST_F(GatedRun, CleanUpAroundAReadOnlyAndAHeldFileKeepsOnlyTheHeldOneAndSaysSo)
     EXPECT_TRUE(trace.messages("ERROR").empty()) << result.err;
 }
 
+TEST_F(GatedRun, WhileTheInstallerRunsNobodyCanChangeReplaceOrMoveThePackage) {
+    const auto launcher = start();
+    ASSERT_TRUE(gate_.reached(launcher->process())) << launcher->finish().err;
+    const std::wstring dir = workingDirectory();
+    ASSERT_FALSE(dir.empty()) << joined(krtest::listDir(temp_.path()));
+    const std::wstring package = dir + L"\\main.msi";
+    EXPECT_EQ(krtest::errorOfOpening(package, GENERIC_WRITE), DWORD{ERROR_SHARING_VIOLATION});
+    EXPECT_EQ(krtest::errorOfOpening(package, DELETE), DWORD{ERROR_SHARING_VIOLATION});
+    EXPECT_EQ(krtest::errorOfOpening(dir, DELETE), DWORD{ERROR_SHARING_VIOLATION});
+    EXPECT_FALSE(DeleteFileW(package.c_str()));
+    krtest::writeFile(work_.file(L"other.msi"), "not the package");
+    EXPECT_FALSE(MoveFileExW(work_.file(L"other.msi").c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_FALSE(MoveFileExW(dir.c_str(), (dir + L".moved").c_str(), 0));
+    EXPECT_EQ(krtest::errorOfOpening(package, GENERIC_READ), DWORD{ERROR_SUCCESS}) << "readers are still welcome";
+    gate_.open();
+
+    const krtest::RunResult result = launcher->finish();
+    expectInstallerAnswer(result);
+    EXPECT_EQ(result.exitCode, 1603u);
+    EXPECT_TRUE(subdirectories(temp_.path()).empty()) << joined(krtest::listDir(temp_.path()));
+}
+
 TEST_F(GatedRun, KilledInstallerGivesItsExitCodeToTheCallerAndTheWorkingDirectoryGoes) {
     const uint32_t killedCode = 0xC0DE4B52;
     const auto launcher = start();
