@@ -1,4 +1,5 @@
 // The launcher's process entry and installer main routine: install or remove the embedded package.
+#include "ErrorHandling.h"
 #include "Executor.h"
 #include "FileUtils.h"
 #include "Guid.h"
@@ -34,8 +35,14 @@ void installPackage(const tstring_array& args) {
     // Until msiexec has exited nobody may move the directory away, nor change or replace the package in it;
     // the directory is held from the moment it exists. Both holds end before the clean-up.
     FileUtils::Deleter cleanup;
+    const tstring base = SysInfo::getTempDir();
+    if (base.empty()) {
+        // Every path would then be relative to the current directory: a download folder, or System32 for a
+        // service. Nothing is written there.
+        KR_RAISE("The system reports no temporary directory; check the TMP and TEMP variables");
+    }
     FileUtils::PathHold heldDir;
-    const tstring tempDir = FileUtils::createTempDirectory(L"", L".tmp", SysInfo::getTempDir(), heldDir);
+    const tstring tempDir = FileUtils::createTempDirectory(L"", L".tmp", base, heldDir);
     cleanup.appendRecursiveDirectory(tempDir);
 
     const tstring msiPath = FileUtils::PathBuilder() << tempDir << L"main.msi";
