@@ -7,24 +7,10 @@ set(KR_SMALL_DISK_SIZE 2m)
 # Larger than the small disk, so that writing it there must fail.
 set(KR_BULKY_PAYLOAD_BYTES 3145728)
 
-add_custom_command(OUTPUT ${KR_GATE_MSI}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${KR_TEST_PACKAGES_DIR}
-  COMMAND ${KR_WIXL} -D ProductCode={42048DD5-D545-4A09-9313-C1F6E909E4C4}
-          -D UpgradeCode={FEDFB3DA-381D-4E1B-B0E0-8BCEA8A677A7} -o ${KR_GATE_MSI} kr-gate.wxs
-  WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
-  DEPENDS kr-gate.wxs
-  COMMENT "Building test package ${KR_GATE_MSI}"
-  VERBATIM)
-add_custom_command(OUTPUT ${KR_BULKY_MSI}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${KR_TEST_PACKAGES_DIR}
-  COMMAND head -c ${KR_BULKY_PAYLOAD_BYTES} /dev/urandom > kr-bulky-payload.bin
-  COMMAND ${KR_WIXL} -D ProductCode={C2A364C8-6000-4976-9229-BDC0D0A32B9B}
-          -D UpgradeCode={15BAB67A-999C-4BBB-B075-774B04655643}
-          -D Payload=kr-bulky-payload.bin -o ${KR_BULKY_MSI} ${CMAKE_CURRENT_SOURCE_DIR}/kr-bulky.wxs
-  COMMAND ${CMAKE_COMMAND} -E remove kr-bulky-payload.bin
-  WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-  DEPENDS kr-bulky.wxs
-  COMMENT "Building test package ${KR_BULKY_MSI}")
+kr_wixl_package(${KR_GATE_MSI} ${CMAKE_CURRENT_SOURCE_DIR}/kr-gate.wxs
+  {42048DD5-D545-4A09-9313-C1F6E909E4C4} {FEDFB3DA-381D-4E1B-B0E0-8BCEA8A677A7})
+kr_wixl_payload_package(${KR_BULKY_MSI} ${CMAKE_CURRENT_SOURCE_DIR}/kr-bulky.wxs
+  {C2A364C8-6000-4976-9229-BDC0D0A32B9B} {15BAB67A-999C-4BBB-B075-774B04655643} ${KR_BULKY_PAYLOAD_BYTES})
 add_custom_target(kr_fault_packages DEPENDS ${KR_GATE_MSI} ${KR_BULKY_MSI})
 
 # Resources as they should never be: a product code of 1 byte, of 1 MiB, with bytes above 0x7F; no package.

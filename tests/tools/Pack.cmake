@@ -13,17 +13,8 @@ add_custom_command(OUTPUT ${KR_PACKTEST_MSI}
   COMMENT "Building test package ${KR_PACKTEST_MSI}"
   VERBATIM)
 
-# Random bytes do not compress, so the cabinet and the package are as large as the payload. The payload is
-# only needed while wixl runs, which takes it by a path relative to its working directory.
-add_custom_command(OUTPUT ${KR_BIG_MSI}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${KR_TEST_PACKAGES_DIR}
-  COMMAND head -c 268435456 /dev/urandom > kr-big-payload.bin
-  COMMAND ${KR_WIXL} -D ProductCode=${KR_BIG_PRODUCT_CODE} -D UpgradeCode={E2A9C6F3-1B8D-4D57-9F0E-6A3B8C2D7E15}
-          -D Payload=kr-big-payload.bin -o ${KR_BIG_MSI} ${CMAKE_CURRENT_SOURCE_DIR}/kr-big.wxs
-  COMMAND ${CMAKE_COMMAND} -E remove kr-big-payload.bin
-  WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-  DEPENDS kr-big.wxs
-  COMMENT "Building the 256 MiB test package ${KR_BIG_MSI}")
+kr_wixl_payload_package(${KR_BIG_MSI} ${CMAKE_CURRENT_SOURCE_DIR}/kr-big.wxs
+  ${KR_BIG_PRODUCT_CODE} {E2A9C6F3-1B8D-4D57-9F0E-6A3B8C2D7E15} 268435456)
 add_custom_target(kr_pack_test_packages DEPENDS ${KR_PACKTEST_MSI} ${KR_BIG_MSI})
 
 kr_path_from_bin(KR_PACKTEST_MSI_FROM_BIN ${KR_PACKTEST_MSI})
