@@ -32,22 +32,26 @@ void uninstallProduct() {
 }
 
 void installPackage(const tstring_array& args) {
-    // Until msiexec has exited nobody may move the directory away, nor change or replace the package in it;
-    // the directory is held from the moment it exists. Both holds end before the clean-up.
-    FileUtils::Deleter cleanup;
     const tstring base = SysInfo::getTempDir();
     if (base.empty()) {
         // Every path would then be relative to the current directory: a download folder, or System32 for a
         // service. Nothing is written there.
         KR_RAISE("The system reports no temporary directory; check the TMP and TEMP variables");
     }
+    // Nobody may move the directory away, nor change or replace the package in it, until msiexec has exited
+    // and the directory has been emptied: its content is deleted while the directory is still held, so that
+    // no link put in its place can lead the deletion elsewhere. Only the empty directory itself is removed
+    // after the hold, by its path.
+    FileUtils::Deleter removeDirectory;
     FileUtils::PathHold heldDir;
     const tstring tempDir = FileUtils::createTempDirectory(L"", L".tmp", base, heldDir);
-    cleanup.appendRecursiveDirectory(tempDir);
+    removeDirectory.appendEmptyDirectory(tempDir);
+    FileUtils::Deleter removeContent;
+    removeContent.appendRecursiveDirectory(tempDir);
 
     const tstring msiPath = FileUtils::PathBuilder() << tempDir << L"main.msi";
     Resource(L"msi", RT_RCDATA, SysInfo::getCurrentModuleHandle()).writeToFile(msiPath);
-    const FileUtils::PathHold heldPackage(msiPath, FileUtils::PathHold::Kind::File);
+    const FileUtils::PathHold heldPackage(msiPath);
 
     Executor executor(SysInfo::getMsiexecPath());
     executor.addArg(L"/i").addArg(msiPath);

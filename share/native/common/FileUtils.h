@@ -42,9 +42,9 @@ class PathHold;
 tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir);
 // As above, and `hold` holds the new directory from the moment it exists (see PathHold).
 tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const tstring& baseDir, PathHold& hold);
-// The access list of the directories made by createTempDirectory, in the system's text form: full control
-// for SYSTEM, the Administrators and the default owner of what the process creates (the user, or the
-// Administrators when elevated), nothing for anyone else, nothing inherited.
+// The security descriptor of the directories made by createTempDirectory, in the system's text form: full
+// control for SYSTEM, the Administrators and, unless the process is elevated or SYSTEM, the user; nothing for
+// anyone else, nothing inherited. Elevated or as SYSTEM, the Administrators are its owner.
 tstring privateDirectorySddl();
 void moveFile(const tstring& source, const tstring& destination);
 
@@ -90,15 +90,13 @@ private:
     std::vector<std::pair<tstring, DeleterEntryKind>> entries_;
 };
 
-// Keeps a plain file or directory (no link) open so that nobody can rename, replace or delete it while the
-// hold lives; everyone may still read it. A held file cannot be written either; a held directory still takes
-// new entries. Raises when the path cannot be opened or names a link or the other kind of entry.
+// Keeps a plain file (no link) or, from createTempDirectory, a directory open so that nobody can rename,
+// replace or delete it while the hold lives; everyone may still read it. A held file cannot be written either;
+// a held directory still takes new entries. Raises when the file cannot be opened or is no plain file.
 class PathHold {
 public:
-    enum class Kind { File, Directory };
-
     PathHold() = default;
-    PathHold(const tstring& path, Kind kind);
+    explicit PathHold(const tstring& file);
     ~PathHold();
     PathHold(PathHold&& other) noexcept;
     PathHold& operator=(PathHold&& other) noexcept;

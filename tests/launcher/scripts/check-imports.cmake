@@ -2,7 +2,8 @@
 # would be looked for beside the program first, where a download folder may hold a planted one.
 # Usage: cmake -DOBJDUMP=<objdump> -DPROGRAM=<exe> -P check-imports.cmake
 cmake_minimum_required(VERSION 3.16)
-set(known_dlls advapi32 clbcatq combase comdlg32 coml2 difxapi gdi32 gdiplus imagehlp imm32 kernel32 msctf msvcrt
+# ntdll is no entry of that list, but every process has it mapped from System32 before anything else.
+set(known_dlls ntdll advapi32 clbcatq combase comdlg32 coml2 difxapi gdi32 gdiplus imagehlp imm32 kernel32 msctf msvcrt
     normaliz nsi ole32 oleaut32 psapi rpcrt4 sechost setupapi shcore shell32 shlwapi user32 wldap32 ws2_32)
 
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE result)

@@ -13,13 +13,14 @@
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 namespace FileUtils {
 
 namespace {
+
+using HandleOwner = std::unique_ptr<void, decltype(&CloseHandle)>;
 
 struct FreeDeleter {
     void operator()(wchar_t* p) const { std::free(p); }
@@ -87,36 +88,48 @@ size_t rootPrefixLength(const tstring& dir) {
     return start;
 }
 
-// The SID that owns what the process creates, in its text form: the user, or for an elevated administrator
-// the Administrators group, so that the same user's unelevated programs get no access.
-tstring defaultOwnerSid() {
+// What privateDirectorySddl needs to know of the process's token.
+struct TokenFacts {
+    tstring userSid;
+    bool elevated = false;
+};
+
+TokenFacts readTokenFacts() {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
         const DWORD code = GetLastError();
         KR_RAISE(SysError(MessageBuilder() << "OpenProcessToken() failed", OpenProcessToken, code,
                           "System error"));
     }
-    const std::unique_ptr<void, decltype(&CloseHandle)> tokenOwner(token, &CloseHandle);
+    const HandleOwner tokenOwner(token, &CloseHandle);
+    TokenFacts facts;
+    TOKEN_ELEVATION elevation{};
     DWORD size = 0;
-    GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    if (!GetTokenInformation(token, TokenOwner, buffer.data(), size, &size)) {
+    if (!GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size)) {
         const DWORD code = GetLastError();
-        KR_RAISE(SysError(MessageBuilder() << "GetTokenInformation(TokenOwner) failed", GetTokenInformation, code,
+        KR_RAISE(SysError(MessageBuilder() << "GetTokenInformation(TokenElevation) failed", GetTokenInformation,
+                          code, "System error"));
+    }
+    facts.elevated = elevation.TokenIsElevated != 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "GetTokenInformation(TokenUser) failed", GetTokenInformation, code,
                           "System error"));
     }
     wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner, &text)) {
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
         const DWORD code = GetLastError();
         KR_RAISE(SysError(MessageBuilder() << "ConvertSidToStringSid() failed", ConvertSidToStringSidW, code,
                           "System error"));
     }
-    const tstring sid(text);
+    facts.userSid = text;
     LocalFree(text);
-    return sid;
+    return facts;
 }
 
-// A security descriptor that gives the default owner, SYSTEM and the Administrators full control and nobody
+// A security descriptor that gives SYSTEM, the Administrators and, unless elevated, the user full control and nobody
 // else any access, protected from what a shared parent such as C:\Windows\Temp would pass on.
 class PrivateSecurity {
 public:
@@ -143,65 +156,38 @@ private:
     PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
-// The native-API calls that create a directory and open it in one step; ntdll is part of every process.
-struct NativeFileFunctions {
-    NativeFileFunctions() {
-        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        const auto find = [ntdll](auto& function, const char* name) {
-            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-                reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)));
-            if (!function) {
-                KR_RAISE(MessageBuilder() << "ntdll.dll has no " << name);
-            }
-        };
-        find(createFile, "NtCreateFile");
-        find(toNtPath, "RtlDosPathNameToNtPathName_U");
-        find(freeString, "RtlFreeUnicodeString");
-        find(toWin32Error, "RtlNtStatusToDosError");
-    }
-
-    decltype(&NtCreateFile) createFile = nullptr;
-    decltype(&RtlDosPathNameToNtPathName_U) toNtPath = nullptr;
-    decltype(&RtlFreeUnicodeString) freeString = nullptr;
-    decltype(&RtlNtStatusToDosError) toWin32Error = nullptr;
-};
-
-const NativeFileFunctions& nativeFile() {
-    static const NativeFileFunctions functions;
-    return functions;
-}
-
-// Creates a directory that only its owner, SYSTEM and the Administrators can enter, and returns it open as a
-// PathHold does, in the same call: the handle is of the directory this call made, so nobody can slip another
-// one in between. An existing directory is never taken over: under a shared temporary path someone else may
-// have made it. INVALID_HANDLE_VALUE when the name is taken.
-HANDLE createPrivateDir(const tstring& dir) {
+// Creates a directory that only SYSTEM, the Administrators and the user can enter (see privateDirectorySddl),
+// and opens it in the same call: the handle is of the directory this call made, so nobody can slip another one
+// in between. An existing directory is never taken over: under a shared temporary path someone else may have
+// made it. Holds no handle when the name is taken.
+HandleOwner createPrivateDir(const tstring& dir) {
     const PrivateSecurity security;
-    const NativeFileFunctions& native = nativeFile();
     UNICODE_STRING ntPath{};
-    if (!native.toNtPath(dir.c_str(), &ntPath, nullptr, nullptr)) {
-        KR_RAISE(MessageBuilder() << "CreateDirectory(" << dir << ") failed: the path cannot be converted");
+    if (!RtlDosPathNameToNtPathName_U(dir.c_str(), &ntPath, nullptr, nullptr)) {
+        KR_RAISE(SysError(MessageBuilder() << "CreateDirectory(" << dir << ") failed", CreateDirectoryW,
+                          ERROR_BAD_PATHNAME, "System error"));
     }
     OBJECT_ATTRIBUTES attributes{};
     InitializeObjectAttributes(&attributes, &ntPath, OBJ_CASE_INSENSITIVE, nullptr, security.descriptor());
     IO_STATUS_BLOCK status{};
     HANDLE handle = nullptr;
-    const NTSTATUS result = native.createFile(&handle, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &status,
-                                              nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                              FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
-                                                  FILE_OPEN_FOR_BACKUP_INTENT | FILE_OPEN_REPARSE_POINT,
-                                              nullptr, 0);
-    native.freeString(&ntPath);
+    const NTSTATUS result = NtCreateFile(&handle, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &status, nullptr,
+                                         FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                                         FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
+                                             FILE_OPEN_FOR_BACKUP_INTENT | FILE_OPEN_REPARSE_POINT,
+                                         nullptr, 0);
+    RtlFreeUnicodeString(&ntPath);
+    HandleOwner owner(result >= 0 ? handle : nullptr, &CloseHandle);
     if (result == STATUS_OBJECT_NAME_COLLISION) {
-        return INVALID_HANDLE_VALUE;
+        return owner;
     }
     if (result < 0) {
-        const DWORD code = native.toWin32Error(result);
-        KR_RAISE(SysError(MessageBuilder() << "CreateDirectory(" << dir << ") failed", native.createFile, code,
-                          "System error"));
+        // The code of the system's own directory creation, described by its message table.
+        KR_RAISE(SysError(MessageBuilder() << "CreateDirectory(" << dir << ") failed", CreateDirectoryW,
+                          RtlNtStatusToDosError(result), "System error"));
     }
     KR_TRACE("Created [" << dir << "] directory");
-    return handle;
+    return owner;
 }
 
 bool createNewFile(const tstring& path) {
@@ -352,12 +338,13 @@ void BatchDeleter::execute() const {
 } // namespace
 
 tstring privateDirectorySddl() {
-    const tstring owner = defaultOwnerSid();
-    tstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-    if (owner != L"S-1-5-18" && owner != L"S-1-5-32-544") {
-        sddl += L"(A;OICI;FA;;;" + owner + L")";
+    const TokenFacts token = readTokenFacts();
+    // Elevated or as SYSTEM, the Administrators own it, whatever the policy on default owners says: the same
+    // user's unelevated programs must neither enter it nor, as its owner, change its access list.
+    if (token.elevated || token.userSid == L"S-1-5-18") {
+        return L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
     }
-    return sddl;
+    return L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + token.userSid + L")";
 }
 
 tstring toAbsolutePath(const tstring& path) {
@@ -428,9 +415,9 @@ tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const 
     for (int attempt = 0; attempt < 100; ++attempt) {
         const tstring path = createTempFile(prefix, suffix, baseDir);
         deleteFile(path);
-        const HANDLE handle = createPrivateDir(removeTrailingSlash(path) + L'\\');
-        if (handle != INVALID_HANDLE_VALUE) {
-            hold = PathHold(handle);
+        HandleOwner dir = createPrivateDir(removeTrailingSlash(path) + L'\\');
+        if (dir) {
+            hold = PathHold(dir.release());
             return path;
         }
         KR_WARNING("[" << path << "] was taken by someone else; trying another name");
@@ -595,34 +582,27 @@ Deleter& Deleter::appendEmptyDirectory(const tstring& path) {
 
 void Deleter::cancel() { entries_.clear(); }
 
-PathHold::PathHold(const tstring& path, Kind kind) {
-    // A directory shares writing, which adding an entry to it takes; neither kind shares deletion, which
-    // renaming or deleting takes.
-    const bool directory = kind == Kind::Directory;
-    const DWORD sharing = directory ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
-    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (directory ? FILE_FLAG_BACKUP_SEMANTICS : 0);
-    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+PathHold::PathHold(const tstring& path) {
+    // Reading is shared; writing and deletion, which renaming and replacing take too, are not.
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         KR_RAISE(SysError(MessageBuilder() << "CreateFile(" << path << ") failed", CreateFileW, code,
                           "System error"));
     }
-    std::unique_ptr<void, decltype(&CloseHandle)> owner(handle, &CloseHandle);
+    HandleOwner owner(handle, &CloseHandle);
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information)) {
         const DWORD code = GetLastError();
         KR_RAISE(SysError(MessageBuilder() << "GetFileInformationByHandle(" << path << ") failed",
                           GetFileInformationByHandle, code, "System error"));
     }
-    // The path's own attributes too: Wine opens the target of a Unix symbolic link even when told not to.
-    const DWORD pathAttributes = GetFileAttributesW(path.c_str());
-    const DWORD attributes = information.dwFileAttributes | (pathAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    const bool isDirectoryEntry = attributes & FILE_ATTRIBUTE_DIRECTORY;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || isDirectoryEntry != directory) {
-        KR_RAISE(MessageBuilder() << "[" << path << "] is not a plain " << (directory ? "directory" : "file"));
+    if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
+        KR_RAISE(MessageBuilder() << "[" << path << "] is not a plain file");
     }
     handle_ = owner.release();
-    KR_TRACE("Holding [" << path << "] " << (directory ? "directory" : "file"));
+    KR_TRACE("Holding [" << path << "] file");
 }
 
 PathHold::PathHold(void* handle) : handle_(handle) {}

@@ -229,8 +229,12 @@ TEST(SystemDir, MsiexecIsTheSystemDirectoryOneBackslashAndItsName) {
 }
 
 TEST(TempDir, IsTheSystemTemporaryPathWithoutTrailingSeparators) {
+    // GetTempPath2W where the system has it: for SYSTEM it differs from GetTempPathW.
+    using TempPathFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
+    const auto tempPath2 = reinterpret_cast<TempPathFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
     wchar_t buffer[MAX_PATH + 1] = {};
-    ASSERT_NE(GetTempPathW(MAX_PATH + 1, buffer), 0u);
+    ASSERT_NE((tempPath2 ? tempPath2 : GetTempPathW)(MAX_PATH + 1, buffer), 0u);
     const std::wstring system = buffer;
     ASSERT_EQ(system.back(), L'\\');
     EXPECT_EQ(SysInfo::getTempDir(), system.substr(0, system.size() - 1));
