@@ -639,7 +639,19 @@ Function wineExport(const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
 }
 
-// Runs a Unix program on Windows paths given in their Unix form; Wine starts it as a native process.
+// Whether `condition` comes true within ten seconds.
+template <class Condition>
+bool eventually(Condition condition) {
+    for (const ULONGLONG deadline = GetTickCount64() + 10000; GetTickCount64() < deadline; Sleep(20)) {
+        if (condition()) {
+            return true;
+        }
+    }
+    return condition();
+}
+
+// Runs a Unix program on Windows paths given in their Unix form; Wine starts it as a native process and may
+// report it as ended before it has done its work, so callers wait for its effect.
 krtest::RunResult runUnix(const char* program, const std::wstring& option, const std::vector<std::wstring>& paths) {
     const auto toUnix = wineExport<WineUnixName>("wine_get_unix_file_name");
     const auto toDos = wineExport<WineDosName>("wine_get_dos_file_name");
@@ -667,12 +679,13 @@ public:
             kind = LinkKind::Junction;
         } else if (wineExport<WineUnixName>("wine_get_unix_file_name")) {
             runUnix("/bin/ln", L"-s", {target, link});
-            kind = isLink(link) ? LinkKind::UnixSymbolicLink : LinkKind::None;
+            kind = eventually([&link] { return isLink(link); }) ? LinkKind::UnixSymbolicLink : LinkKind::None;
         }
     }
     ~DirectoryLink() {
         if (kind == LinkKind::UnixSymbolicLink) {
             runUnix("/bin/rm", L"-f", {link_});
+            eventually([this] { return !isLink(link_); });
         } else if (isLink(link_)) {
             RemoveDirectoryW(link_.c_str());
         }
@@ -811,7 +824,12 @@ std::string unixModes(const std::vector<std::wstring>& paths, const std::wstring
     wchar_t* shell = toDos("/bin/sh");
     krtest::run(shell, {L"-c", krtest::wide(command)});
     HeapFree(GetProcessHeap(), 0, shell);
-    return krtest::readFile(scratchFile);
+    std::string modes;
+    eventually([&] {
+        modes = krtest::readFile(scratchFile);
+        return static_cast<size_t>(std::count(modes.begin(), modes.end(), '\n')) == paths.size();
+    });
+    return modes;
 }
 
 TEST(CreateTempDirectory, UnderWineTheAccessListBecomesUnixPermissionsForNobodyElse) {
