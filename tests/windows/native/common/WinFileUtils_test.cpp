@@ -768,12 +768,16 @@ TEST(PathHold, HeldFileCanBeReadAsTheInstallerDoesButNotWrittenReplacedMovedOrDe
     EXPECT_TRUE(deleteFile(package, std::nothrow));
 }
 
-TEST(PathHold, RefusesMissingFilesDirectoriesAndLinks) {
+TEST(PathHold, RefusesMissingFilesAndDirectories) {
     krtest::ScratchDir dir;
     const std::wstring missing = dir.file(L"missing");
     EXPECT_EQ(raisedBy([&] { PathHold{missing}; }).bare.rfind("CreateFile(" + u8(missing) + ") failed. System error [2]", 0),
               0u);
     EXPECT_FALSE(raisedBy([&] { PathHold{dir.path()}; }).bare.empty());
+}
+
+TEST(PathHold, RefusesSymbolicLinks) {
+    krtest::ScratchDir dir;
     const std::wstring file = dir.file(L"file");
     const std::wstring link = dir.file(L"link");
     krtest::writeFile(file, "x");
