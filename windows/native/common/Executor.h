@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include <functional>
 
 // The single owner of one Windows handle: closes it on destruction or when given another; null is never closed.
@@ -20,6 +22,8 @@ public:
 
     HANDLE get() const { return handle_; }
     void reset(HANDLE handle = nullptr) noexcept;
+    // Gives the handle up without closing it.
+    HANDLE release() noexcept { return std::exchange(handle_, nullptr); }
 
 private:
     HANDLE handle_ = nullptr;

@@ -1,6 +1,7 @@
 // File-system services that call Windows: file queries, absolute paths, creation, moves and deletion.
 #include "FileUtils.h"
 
+#include "Executor.h"
 #include "Log.h"
 #include "WinErrorHandling.h"
 
@@ -19,8 +20,6 @@
 namespace FileUtils {
 
 namespace {
-
-using HandleOwner = std::unique_ptr<void, decltype(&CloseHandle)>;
 
 struct FreeDeleter {
     void operator()(wchar_t* p) const { std::free(p); }
@@ -101,7 +100,7 @@ TokenFacts readTokenFacts() {
         KR_RAISE(SysError(MessageBuilder() << "OpenProcessToken() failed", OpenProcessToken, code,
                           "System error"));
     }
-    const HandleOwner tokenOwner(token, &CloseHandle);
+    const OwnedHandle tokenOwner(token);
     TokenFacts facts;
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;
@@ -160,7 +159,7 @@ private:
 // and opens it in the same call: the handle is of the directory this call made, so nobody can slip another one
 // in between. An existing directory is never taken over: under a shared temporary path someone else may have
 // made it. Holds no handle when the name is taken.
-HandleOwner createPrivateDir(const tstring& dir) {
+OwnedHandle createPrivateDir(const tstring& dir) {
     const PrivateSecurity security;
     UNICODE_STRING ntPath{};
     if (!RtlDosPathNameToNtPathName_U(dir.c_str(), &ntPath, nullptr, nullptr)) {
@@ -177,7 +176,7 @@ HandleOwner createPrivateDir(const tstring& dir) {
                                              FILE_OPEN_FOR_BACKUP_INTENT | FILE_OPEN_REPARSE_POINT,
                                          nullptr, 0);
     RtlFreeUnicodeString(&ntPath);
-    HandleOwner owner(result >= 0 ? handle : nullptr, &CloseHandle);
+    OwnedHandle owner(result >= 0 ? handle : nullptr);
     if (result == STATUS_OBJECT_NAME_COLLISION) {
         return owner;
     }
@@ -415,8 +414,8 @@ tstring createTempDirectory(const tstring& prefix, const tstring& suffix, const 
     for (int attempt = 0; attempt < 100; ++attempt) {
         const tstring path = createTempFile(prefix, suffix, baseDir);
         deleteFile(path);
-        HandleOwner dir = createPrivateDir(removeTrailingSlash(path) + L'\\');
-        if (dir) {
+        OwnedHandle dir = createPrivateDir(removeTrailingSlash(path) + L'\\');
+        if (dir.get()) {
             hold = PathHold(dir.release());
             return path;
         }
@@ -591,7 +590,7 @@ PathHold::PathHold(const tstring& path) {
         KR_RAISE(SysError(MessageBuilder() << "CreateFile(" << path << ") failed", CreateFileW, code,
                           "System error"));
     }
-    HandleOwner owner(handle, &CloseHandle);
+    OwnedHandle owner(handle);
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information)) {
         const DWORD code = GetLastError();
