@@ -33,6 +33,19 @@ void readAll(HANDLE pipe, std::string* into) {
     }
 }
 
+// What a pipe holds now, without waiting for more.
+std::string availableOutput(HANDLE pipe) {
+    std::string text;
+    char buffer[4096];
+    DWORD available = 0;
+    DWORD count = 0;
+    while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+           ReadFile(pipe, buffer, sizeof(buffer), &count, nullptr) && count > 0) {
+        text.append(buffer, count);
+    }
+    return text;
+}
+
 std::wstring environmentBlock(const RunOptions& options) {
     std::vector<std::wstring> entries;
     wchar_t* strings = GetEnvironmentStringsW();
@@ -220,11 +233,22 @@ StartedProgram::StartedProgram(const std::wstring& program, const std::wstring& 
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(state.job.h, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | options.creationFlags, environment.data(),
-                        options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(), &startup,
-                        &process)) {
-        fail("CreateProcessW(" + utf8(program) + ")");
+    // Wine answers ERROR_INTERNAL_ERROR when the new process died while Wine itself set it up, before any of
+    // the program's code ran; the host failed, not the program, so that start is tried again.
+    std::string startupOutput;
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                           CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | options.creationFlags, environment.data(),
+                           options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(), &startup,
+                           &process)) {
+            break;
+        }
+        const DWORD error = GetLastError();
+        startupOutput += availableOutput(state.errRead.h);
+        if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
+            throw std::runtime_error("CreateProcessW(" + utf8(program) + ") failed, error " + std::to_string(error) +
+                                     (startupOutput.empty() ? "" : "; the new process wrote: " + startupOutput));
+        }
     }
     state.process.h = process.hProcess;
     state.thread.h = process.hThread;
