@@ -2,6 +2,7 @@
 #include "krtest.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
@@ -245,10 +246,12 @@ StartedProgram::StartedProgram(const std::wstring& program, const std::wstring& 
         }
         const DWORD error = GetLastError();
         startupOutput += availableOutput(state.errRead.h);
+        const std::string failure = "CreateProcessW(" + utf8(program) + ") failed, error " + std::to_string(error) +
+                                    (startupOutput.empty() ? "" : "; the new process wrote: " + startupOutput);
         if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
-            throw std::runtime_error("CreateProcessW(" + utf8(program) + ") failed, error " + std::to_string(error) +
-                                     (startupOutput.empty() ? "" : "; the new process wrote: " + startupOutput));
+            throw std::runtime_error(failure);
         }
+        std::fprintf(stderr, "%s; starting it again\n", failure.c_str());
     }
     state.process.h = process.hProcess;
     state.thread.h = process.hThread;
