@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <utility>
 
 namespace FileUtils {
 
@@ -119,30 +120,55 @@ void moveFile(const tstring& source, const tstring& destination) {
 FileWriter::FileWriter(const tstring& destination)
     : tempPath_(createTempFile(L"kvs", L".tmp", dirname(destination))), destination_(destination) {
     deleter_.appendFile(tempPath_);
-    stream_.exceptions(std::ios::failbit | std::ios::badbit);
-    // The stream opens through the C runtime's wide fopen, which shares the file with others (deny-none);
-    // binary mode passes the bytes unchanged, and a large write goes from the caller's memory in one call.
-    // The file was created empty just now, so it is opened without truncation: on a Linux host a truncated
-    // file is flushed to disk when it is closed, which made writing a large package markedly slower.
-    stream_.open(tempPath_.c_str(), std::ios::in | std::ios::out | std::ios::binary);
+    // Others may read and write it meanwhile (deny-none). The file was created empty just now, so it is opened as
+    // it is, without truncation: on a Linux host a truncated file is flushed to disk when it is closed, which
+    // made writing a large package markedly slower.
+    const HANDLE file = CreateFileW(tempPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "CreateFile(" << tempPath_ << ") failed", CreateFileW, code,
+                          "System error"));
+    }
+    file_ = file;
 }
 
 FileWriter::~FileWriter() {
-    const LastErrorPreserver preserver;
     // Closed before the Deleter removes the file; a failure here has nowhere to go.
-    stream_.exceptions(std::ios::goodbit);
-    if (stream_.is_open()) {
-        stream_.close();
+    if (file_) {
+        const LastErrorPreserver preserver;
+        CloseHandle(file_);
     }
 }
 
 FileWriter& FileWriter::write(const void* bytes, size_t count) {
-    stream_.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(count));
+    // A large write goes from the caller's memory in as few calls as the size type of WriteFile allows.
+    const auto* next = static_cast<const BYTE*>(bytes);
+    while (count > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(count, MAXDWORD));
+        DWORD written = 0;
+        if (!WriteFile(file_, next, piece, &written, nullptr)) {
+            const DWORD code = GetLastError();
+            KR_RAISE(SysError(MessageBuilder() << "WriteFile(" << tempPath_ << ") failed", WriteFile, code,
+                              "System error"));
+        }
+        if (written == 0) {
+            KR_RAISE(MessageBuilder() << "WriteFile(" << tempPath_ << ") wrote nothing");
+        }
+        // A disk that fills up may take a part first; writing the rest then fails with the system's reason.
+        next += written;
+        count -= written;
+    }
     return *this;
 }
 
 void FileWriter::finish() {
-    stream_.close();
+    const HANDLE file = std::exchange(file_, nullptr);
+    if (!CloseHandle(file)) {
+        const DWORD code = GetLastError();
+        KR_RAISE(SysError(MessageBuilder() << "CloseHandle(" << tempPath_ << ") failed", CloseHandle, code,
+                          "System error"));
+    }
     moveFile(tempPath_, destination_);
     deleter_.cancel();
 }
