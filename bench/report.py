@@ -13,7 +13,8 @@ OVERHEAD_ALLOWANCE_MS = 50.0
 # What the stripped launcher should come down to beyond its budget.
 LAUNCHER_AIM = 192 * 1024
 # Inputs of the launcher's link that the map names only by the linker's own labels.
-LIBRARY_NAMES = {"objects.a": "launcher.rc (its code counts as project code)", "dll stuff": "import stubs made by the linker"}
+LIBRARY_NAMES = {"objects.a": "launcher.rc (its code counts as project code)",
+                 "dll stuff": "import stubs made by the linker"}
 # The objects that link-time optimisation makes of the launcher's own code (main.cpp and kestrel_common_lean).
 LTRANS_OBJECT = re.compile(r"\.ltrans\d*\.ltrans\.o$")
 LTRANS_NAME = "project code after link-time optimisation"
