@@ -303,7 +303,8 @@ TEST_F(FaultRun, DiskFullWhileThePackageIsWrittenGivesTheSystemsReasonAndLeavesN
     // The failed call on the temporary file beside main.msi, with the system's code and text for a full disk.
     ASSERT_EQ(result.dialogs.size(), 1u) << result.err.substr(0, 500);
     const std::wstring& text = result.dialogs[0].text;
-    const std::wstring reason = L") failed. System error [112](system error 112 (" + systemErrorText(ERROR_DISK_FULL) + L"))";
+    const std::wstring reason =
+        L") failed. System error [112](system error 112 (" + systemErrorText(ERROR_DISK_FULL) + L"))";
     EXPECT_EQ(text.rfind(L"WriteFile(" + disk, 0), 0u) << krtest::utf8(text);
     EXPECT_TRUE(text.size() > reason.size() && text.compare(text.size() - reason.size(), reason.size(), reason) == 0)
         << krtest::utf8(text);
