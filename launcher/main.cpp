@@ -3,6 +3,7 @@
 #include "Executor.h"
 #include "FileUtils.h"
 #include "Guid.h"
+#include "MsiCommandLine.h"
 #include "MsiUtils.h"
 #include "Resources.h"
 #include "WinApp.h"
@@ -31,7 +32,7 @@ void uninstallProduct() {
     exitCode = status.code;
 }
 
-void installPackage(const tstring_array& args) {
+void installPackage() {
     const tstring base = SysInfo::getTempDir();
     if (base.empty()) {
         // Every path would then be relative to the current directory: a download folder, or System32 for a
@@ -53,11 +54,10 @@ void installPackage(const tstring_array& args) {
     Resource(L"msi", RT_RCDATA, SysInfo::getCurrentModuleHandle()).writeToFile(msiPath);
     const FileUtils::PathHold heldPackage(msiPath);
 
+    // The caller's arguments reach msiexec as they were typed: split and joined again, a value ending in a
+    // backslash would swallow the options after it.
     Executor executor(SysInfo::getMsiexecPath());
-    executor.addArg(L"/i").addArg(msiPath);
-    for (const tstring& arg : args) {
-        executor.addArg(arg);
-    }
+    executor.addArg(L"/i").addArg(msiPath).setArgumentText(msi::forwardedArgumentText(SysInfo::getArgumentText()));
     exitCode = executor.execAndWaitForExit();
 }
 
@@ -66,7 +66,7 @@ void launcherMain() {
     if (std::find(args.begin(), args.end(), tstring(L"uninstall")) != args.end()) {
         uninstallProduct();
     } else {
-        installPackage(args);
+        installPackage();
     }
 }
 
