@@ -226,6 +226,10 @@ StartedProgram::StartedProgram(const std::wstring& program, const std::wstring& 
     startup.hStdInput = nul.h;
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
+    std::wstring desktop = options.desktop;
+    if (!desktop.empty()) {
+        startup.lpDesktop = desktop.data();
+    }
     PROCESS_INFORMATION process{};
     std::wstring line = commandLine;
     std::wstring environment = environmentBlock(options);
@@ -371,6 +375,36 @@ void writeFile(const std::wstring& path, const std::string& bytes) {
     if (!bytes.empty() && !WriteFile(file.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
         fail("WriteFile");
     }
+}
+
+std::map<std::string, std::string> readEchoReport(const std::wstring& path) {
+    std::map<std::string, std::string> values;
+    const std::string text = readFile(path);
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+        const std::string line = text.substr(start, end - start);
+        const size_t equals = line.find('=');
+        values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values;
+}
+
+std::map<std::string, std::string> reportedProperties(const std::map<std::string, std::string>& echoReport) {
+    std::map<std::string, std::string> properties;
+    const auto commandLine = echoReport.find("cmdline");
+    const std::string marker = "KR_PROPS|";
+    const size_t at = commandLine == echoReport.end() ? std::string::npos : commandLine->second.find(marker);
+    if (at == std::string::npos) {
+        return properties;
+    }
+    const std::string pairs = commandLine->second.substr(at + marker.size());
+    size_t start = 0;
+    for (size_t end = pairs.find('|'); end != std::string::npos; start = end + 1, end = pairs.find('|', start)) {
+        const std::string pair = pairs.substr(start, end - start);
+        const size_t equals = pair.find('=');
+        properties[pair.substr(0, equals)] = equals == std::string::npos ? std::string() : pair.substr(equals + 1);
+    }
+    return properties;
 }
 
 std::string readFile(const std::wstring& path) {
