@@ -17,6 +17,7 @@ constexpr uint16_t kResourceTypeVersion = 16;
 struct ResourceId {
     ResourceId(uint16_t value) : number(value) {}
     ResourceId(std::u16string value) : text(std::move(value)) {}
+    ResourceId(const char16_t* value) : text(value) {}
 
     bool isNumber() const { return text.empty(); }
     // The order of a resource directory: texts first, by code unit with ASCII letters upper-cased, then numbers.

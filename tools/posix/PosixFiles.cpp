@@ -147,15 +147,27 @@ std::string absolutePath(const std::string& path) {
         }
         joined = std::string(buffer.data()) + "/" + path;
     }
-    // Empty and "." parts go; ".." stays for the system to resolve through whatever links lie before it.
+    // Empty and "." parts go. A ".." goes with the part before it where that is a directory and no link, since
+    // the system then resolves it so too; after a link, the system decides where ".." leads.
     std::string result;
     for (size_t start = 0; start <= joined.size();) {
         const size_t end = std::min(joined.find('/', start), joined.size());
         const std::string part = joined.substr(start, end - start);
-        if (!part.empty() && part != ".") {
-            result += "/" + part;
-        }
         start = end + 1;
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == ".." && result.empty()) {
+            continue;
+        }
+        struct stat status = {};
+        const size_t last = result.rfind('/');
+        if (part == ".." && result.compare(last + 1, std::string::npos, "..") != 0 &&
+            ::lstat(result.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+            result.erase(last);
+            continue;
+        }
+        result += "/" + part;
     }
     return result.empty() ? "/" : result;
 }
