@@ -6,24 +6,28 @@ namespace pack {
 void ImageChecksum::add(ByteView bytes) {
     const uint8_t* data = bytes.data;
     const size_t size = bytes.size;
+    // A local sum: stored in the object, it would be written back after every word, since the bytes might
+    // overlap it.
+    uint64_t sum = sum_;
     size_t i = 0;
     if (odd_ && size > 0) {
-        sum_ += pending_ | static_cast<uint32_t>(data[0]) << 8;
+        sum += pending_ | static_cast<uint32_t>(data[0]) << 8;
         odd_ = false;
         i = 1;
     }
     // Two 32-bit halves summed as they are: folded later, that equals the sum of their 16-bit words modulo
     // 0xFFFF. An image is less than 4 GiB, so the 64-bit sum cannot overflow.
     for (; i + 8 <= size; i += 8) {
-        sum_ += uint64_t{getLe32(data + i)} + getLe32(data + i + 4);
+        sum += uint64_t{getLe32(data + i)} + getLe32(data + i + 4);
     }
     for (; i + 2 <= size; i += 2) {
-        sum_ += getLe16(data + i);
+        sum += getLe16(data + i);
     }
     if (i < size) {
         pending_ = data[i];
         odd_ = true;
     }
+    sum_ = sum;
     length_ += size;
 }
 
