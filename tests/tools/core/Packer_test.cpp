@@ -3,6 +3,8 @@
 #include "PackTest.h"
 #include "Packer.h"
 #include "PeImage.h"
+#include "ProductCode.h"
+#include "Utf.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +40,32 @@ std::string packedReport(const std::string& output) {
                std::string digits = std::to_string(readFile(kPackage).size());
                return digits.insert(digits.size() - 3, ",");
            }() + " bytes\n";
+}
+
+TEST(ProductCode, TakesGuidTextWithOrWithoutBracesAndDashesAndNothingElse) {
+    const std::string canonical = "{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}";
+    for (const std::string& text : {canonical, std::string("{6f1c2b9e-4d7a-4e35-a0b8-93c5d2e1f604}"),
+                                    std::string("6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604"),
+                                    std::string("6F1C2B9E4D7A4E35A0B893C5D2E1F604"),
+                                    std::string("{6F1C2B9E4D7A4E35A0B893C5D2E1F604}")}) {
+        EXPECT_EQ(pack::canonicalProductCode(text).value_or("<refused>"), canonical) << text;
+    }
+    for (const std::string& text :
+         {std::string(), std::string("{not-a-guid}"), std::string("{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604"),
+          std::string("{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F60G}"), std::string("{6F1C2B9E-4D7A4-E35-A0B8-93C5D2E1F604}"),
+          std::string(" {6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}"), std::string("{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}\0", 39)}) {
+        EXPECT_FALSE(pack::canonicalProductCode(text)) << text;
+    }
+}
+
+TEST(Utf, KeepsEveryCodePointAndReplacesWhatIsMalformed) {
+    const std::string text = "A\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"; // A, u umlaut, euro sign, an emoji
+    EXPECT_EQ(pack::toUtf16(text), (std::u16string{u'A', 0x00FC, 0x20AC, 0xD83D, 0xDE00}));
+    EXPECT_EQ(pack::toUtf8(pack::toUtf16(text)), text);
+    // A stray continuation byte, an overlong form, an encoded surrogate, a cut sequence; a lone surrogate.
+    EXPECT_EQ(pack::toUtf16("\x80x\xC0\xAFy\xED\xA0\x80z\xE2\x82"),
+              u"\uFFFDx\uFFFD\uFFFDy\uFFFD\uFFFD\uFFFDz\uFFFD\uFFFD");
+    EXPECT_EQ(pack::toUtf8(std::u16string{u'a', 0xDC00, u'b'}), "a\xEF\xBF\xBD" "b");
 }
 
 // Each refusal: the whole message, and the output directory as it was.
