@@ -28,7 +28,6 @@ endforeach()
 target_link_libraries(test_kestrel-pack PRIVATE kestrel_pack psapi imagehlp)
 add_dependencies(test_kestrel-pack kestrel-pack kestrel-launcher kr-spawn)
 
-
 # The native packer against kestrel-pack.exe, run from bash under the same Wine session: the same bytes and
 # messages, and its setup installs.
 add_test(NAME test_kestrel-pack-native

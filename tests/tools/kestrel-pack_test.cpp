@@ -418,8 +418,9 @@ TEST(PackedSetup, LargePackageIsNotHeldTwiceInMemory) {
     ASSERT_GT(packageSize, 256u << 20);
 
     pack::PackSummary summary;
-    const MemoryUse memory =
-        privateBytesDuring([&] { summary = pack::pack({utf8(kLauncher), utf8(bigPackage), utf8(scratch.file(L"big-setup.exe"))}); });
+    const MemoryUse memory = privateBytesDuring([&] {
+        summary = pack::pack({utf8(kLauncher), utf8(bigPackage), utf8(scratch.file(L"big-setup.exe"))});
+    });
 
     const double copies = static_cast<double>(memory.peak - memory.before) / static_cast<double>(packageSize);
     std::printf("package of %zu bytes; private bytes %zu before the pack, peak %zu (%.2f package sizes more)\n",

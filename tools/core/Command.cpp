@@ -117,8 +117,8 @@ void report(const PackSummary& summary) {
         product += " by " + summary.manufacturer;
     }
     platform::writeLine(platform::Stream::Out, product + ", product code " + summary.productCode);
-    platform::writeLine(platform::Stream::Out, "Wrote " + summary.outputPath + " with a package of " +
-                                                   formatSize(summary.packageSize));
+    platform::writeLine(platform::Stream::Out,
+                        "Wrote " + summary.outputPath + " with a package of " + formatSize(summary.packageSize));
 }
 
 int packAndReport(const CommandLine& commandLine, const std::string& programPath) {

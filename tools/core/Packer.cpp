@@ -168,8 +168,7 @@ PackSummary pack(const PackRequest& request) {
     }
     output.commit();
 
-    return PackSummary{product.name, product.version, product.manufacturer, product.code, package->size(),
-                       outputPath};
+    return PackSummary{product.name, product.version, product.manufacturer, product.code, package->size(), outputPath};
 }
 
 } // namespace pack

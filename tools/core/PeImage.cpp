@@ -10,8 +10,8 @@ namespace pack {
 
 namespace {
 
-constexpr uint16_t kDosSignature = 0x5A4D;        // "MZ"
-constexpr uint32_t kNtSignature = 0x00004550;     // "PE\0\0"
+constexpr uint16_t kDosSignature = 0x5A4D;    // "MZ"
+constexpr uint32_t kNtSignature = 0x00004550; // "PE\0\0"
 constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kDosNtOffsetField = 0x3C;
 constexpr uint32_t kFileHeaderSize = 20;

@@ -22,8 +22,8 @@ size_t textBytes(const ResourceId& id) { return id.isNumber() ? 0 : 2 + id.text.
 
 template <class Directory>
 size_t countNamed(const Directory& directory) {
-    return static_cast<size_t>(std::count_if(directory.begin(), directory.end(),
-                                             [](const auto& entry) { return !entry.first.isNumber(); }));
+    return static_cast<size_t>(
+        std::count_if(directory.begin(), directory.end(), [](const auto& entry) { return !entry.first.isNumber(); }));
 }
 
 } // namespace

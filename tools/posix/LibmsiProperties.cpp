@@ -31,8 +31,9 @@ using StringPtr = std::unique_ptr<gchar, StringFree>;
 class QuietLibraryWarnings {
 public:
     QuietLibraryWarnings()
-        : handler_(g_log_set_handler(nullptr, static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
-                                     [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr)) {}
+        : handler_(g_log_set_handler(
+              nullptr, static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+              [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr)) {}
     ~QuietLibraryWarnings() { g_log_remove_handler(nullptr, handler_); }
     QuietLibraryWarnings(const QuietLibraryWarnings&) = delete;
     QuietLibraryWarnings& operator=(const QuietLibraryWarnings&) = delete;
@@ -69,7 +70,8 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
         return properties;
     }
     raw = nullptr;
-    const GObjectPtr<LibmsiQuery> query(libmsi_query_new(database.get(), "SELECT `Property`, `Value` FROM `Property`", &raw));
+    const GObjectPtr<LibmsiQuery> query(
+        libmsi_query_new(database.get(), "SELECT `Property`, `Value` FROM `Property`", &raw));
     error.reset(raw);
     raw = nullptr;
     if (!query || !libmsi_query_execute(query.get(), nullptr, &raw)) {

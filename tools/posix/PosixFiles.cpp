@@ -53,8 +53,7 @@ private:
 // A file read with pread into a buffer that grows to the largest piece asked for.
 class FileSource : public ByteSource {
 public:
-    explicit FileSource(const std::string& path)
-        : path_(path), file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    explicit FileSource(const std::string& path) : path_(path), file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
         if (file_.get() < 0) {
             const int code = errno;
             throw Error("Cannot open " + quoted(path) + " for reading: " + reason(code));

@@ -231,8 +231,7 @@ void OutputFile::commit() {
         const DWORD code = GetLastError();
         throw Error("Cannot write " + quoted(state_->destination) + ": " + reason(code));
     }
-    if (!MoveFileExW(widen(state_->temporary).c_str(), widen(state_->destination).c_str(),
-                     MOVEFILE_REPLACE_EXISTING)) {
+    if (!MoveFileExW(widen(state_->temporary).c_str(), widen(state_->destination).c_str(), MOVEFILE_REPLACE_EXISTING)) {
         const DWORD code = GetLastError();
         throw Error("Cannot move " + quoted(state_->temporary) + " to " + quoted(state_->destination) + ": " +
                     reason(code));

@@ -120,9 +120,8 @@ TEST(ResourceLayout, NamesComeBeforeNumbersAndEveryDatumIsAlignedAfterTheTables)
                                            : entry.name);
     }
     EXPECT_EQ(order, (std::vector<std::u16string>{u"Alpha", u"beta", u"zeta", u"#1", u"#5"}));
-    const std::vector<Entry> versions =
-        readDirectory(tables, readDirectory(tables, types[2].target & 0x7FFFFFFFu, &named)[0].target & 0x7FFFFFFFu,
-                      &named);
+    const std::vector<Entry> versions = readDirectory(
+        tables, readDirectory(tables, types[2].target & 0x7FFFFFFFu, &named)[0].target & 0x7FFFFFFFu, &named);
     ASSERT_EQ(versions.size(), 2u);
     EXPECT_EQ(versions[0].number, 0x407u);
     EXPECT_EQ(versions[1].number, 0x409u);
@@ -226,7 +225,7 @@ TEST(PackedSetup, ReadsBackAsTheLauncherWithThePackageItsCodeAndAValidChecksum) 
     const PackSummary summary = pack::pack({KR_TEST_LAUNCHER, KR_TEST_PACKAGE, scratch.file("setup.exe")});
     EXPECT_EQ(summary.productName, "Kestrel Packtest");
     EXPECT_EQ(summary.productVersion, "2.5.17");
-    EXPECT_EQ(summary.manufacturer, "Kestrel Pr\xC3\xBC" "fstand");
+    EXPECT_EQ(summary.manufacturer, "Kestrel Pr\u00fcfstand");
     EXPECT_EQ(summary.productCode, KR_TEST_PRODUCT_CODE);
     EXPECT_EQ(summary.outputPath, scratch.file("setup.exe"));
 

@@ -28,32 +28,33 @@ std::string signedLauncher() {
     std::string bytes = readFile(kLauncher);
     pack::MemorySource source(packtest::view(bytes));
     const pack::PeImage image(source);
-    const size_t directory = image.offsets().optionalHeader + pack::pe::kDataDirectories + pack::pe::kDirectorySecurity * 8;
+    const size_t directory =
+        image.offsets().optionalHeader + pack::pe::kDataDirectories + pack::pe::kDirectorySecurity * 8;
     pack::putLe32(reinterpret_cast<uint8_t*>(&bytes[directory]), static_cast<uint32_t>(bytes.size()));
     pack::putLe32(reinterpret_cast<uint8_t*>(&bytes[directory + 4]), 16);
     return bytes + std::string(16, '\0');
 }
 
 std::string packedReport(const std::string& output) {
-    return "Packed Kestrel Packtest 2.5.17 by Kestrel Pr\xC3\xBC" "fstand, product code " KR_TEST_PRODUCT_CODE
-           "\nWrote " + output + " with a package of " + [] {
-               std::string digits = std::to_string(readFile(kPackage).size());
-               return digits.insert(digits.size() - 3, ",");
-           }() + " bytes\n";
+    std::string size = std::to_string(readFile(kPackage).size());
+    size.insert(size.size() - 3, ",");
+    return "Packed Kestrel Packtest 2.5.17 by Kestrel Pr\u00fcfstand, product code " KR_TEST_PRODUCT_CODE "\nWrote " +
+           output + " with a package of " + size + " bytes\n";
 }
 
 TEST(ProductCode, TakesGuidTextWithOrWithoutBracesAndDashesAndNothingElse) {
     const std::string canonical = "{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}";
-    for (const std::string& text : {canonical, std::string("{6f1c2b9e-4d7a-4e35-a0b8-93c5d2e1f604}"),
-                                    std::string("6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604"),
-                                    std::string("6F1C2B9E4D7A4E35A0B893C5D2E1F604"),
-                                    std::string("{6F1C2B9E4D7A4E35A0B893C5D2E1F604}")}) {
+    for (const std::string& text :
+         {canonical, std::string("{6f1c2b9e-4d7a-4e35-a0b8-93c5d2e1f604}"),
+          std::string("6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604"), std::string("6F1C2B9E4D7A4E35A0B893C5D2E1F604"),
+          std::string("{6F1C2B9E4D7A4E35A0B893C5D2E1F604}")}) {
         EXPECT_EQ(pack::canonicalProductCode(text).value_or("<refused>"), canonical) << text;
     }
     for (const std::string& text :
          {std::string(), std::string("{not-a-guid}"), std::string("{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604"),
           std::string("{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F60G}"), std::string("{6F1C2B9E-4D7A4-E35-A0B8-93C5D2E1F604}"),
-          std::string(" {6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}"), std::string("{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}\0", 39)}) {
+          std::string(" {6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}"),
+          std::string("{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}\0", 39)}) {
         EXPECT_FALSE(pack::canonicalProductCode(text)) << text;
     }
 }
@@ -65,7 +66,7 @@ TEST(Utf, KeepsEveryCodePointAndReplacesWhatIsMalformed) {
     // A stray continuation byte, an overlong form, an encoded surrogate, a cut sequence; a lone surrogate.
     EXPECT_EQ(pack::toUtf16("\x80x\xC0\xAFy\xED\xA0\x80z\xE2\x82"),
               u"\uFFFDx\uFFFD\uFFFDy\uFFFD\uFFFD\uFFFDz\uFFFD\uFFFD");
-    EXPECT_EQ(pack::toUtf8(std::u16string{u'a', 0xDC00, u'b'}), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(pack::toUtf8(std::u16string{u'a', 0xDC00, u'b'}), std::string("a\xEF\xBF\xBD") + "b");
 }
 
 // Each refusal: the whole message, and the output directory as it was.
@@ -99,10 +100,11 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
         {kLauncher, kPackage, out.path(), "The output '" + out.path() + "' is a directory"},
         {kLauncher, kPackage, kPackage, "The output '" + kPackage + "' would replace an input of the packer"},
         {text, kPackage, existing, "The launcher '" + text + "' cannot be packed: it is not a Windows executable"},
-        {cut, kPackage, existing, "The launcher '" + cut + "' cannot be packed: a section lies beyond the end of the file"},
+        {cut, kPackage, existing,
+         "The launcher '" + cut + "' cannot be packed: a section lies beyond the end of the file"},
         {signedCopy, kPackage, existing,
-         "The launcher '" + signedCopy + "' cannot be packed: it is signed, and its signature would not hold for "
-                                         "the setup"},
+         "The launcher '" + signedCopy +
+             "' cannot be packed: it is signed, and its signature would not hold for the setup"},
         {packed, kPackage, existing,
          "The launcher '" + packed + "' already carries a package; pack from the bare kestrel-launcher.exe"},
     };
