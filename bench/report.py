@@ -176,6 +176,11 @@ def packing(report):
     report.row(item, "copy (CopyFileW)", report.series("pack.large.copy"), "ms")
     ratios = report.paired("pack.large.pack", "pack.large.copy", lambda p, c: p / c)
     report.row(item, "ratio kestrel-pack / copy", ratios, "", "<= 1.5", statistics.median(ratios) <= 1.5)
+    item = f"5 packing {report.size_name('large')}, native on Linux"
+    report.row(item, "kestrel-pack", report.series("pack.native.pack"), "ms")
+    report.row(item, "copy (cp)", report.series("pack.native.copy"), "ms")
+    ratios = report.paired("pack.native.pack", "pack.native.copy", lambda p, c: p / c)
+    report.row(item, "ratio kestrel-pack / cp", ratios, "", "<= 1.2", statistics.median(ratios) <= 1.2)
 
 
 def number(value, unit):
