@@ -74,6 +74,10 @@ def extraction(report):
         goal = size == "large"
         report.row(item, "ratio writeToFile / CopyFileW", ratios, "",
                    "<= 1.10" if goal else None, statistics.median(ratios) <= 1.10 if goal else None)
+        report.row(item, "Resource::writeToFile with the CRC-32C check", report.series(key + ".checked"), "ms")
+        ratios = report.paired(key + ".checked", key + ".resource", lambda c, r: c / r)
+        report.row(item, "ratio checked / plain writeToFile", ratios, "",
+                   "<= 1.10" if goal else None, statistics.median(ratios) <= 1.10 if goal else None)
     return times
 
 
