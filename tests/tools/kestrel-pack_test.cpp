@@ -3,8 +3,8 @@
 #include "PackageEdit.h"
 #include "Packer.h"
 #include "PeImage.h"
-#include "SetupResources.h"
 #include "RecordingAppender.h"
+#include "SetupResources.h"
 #include "krpack.h"
 #include "krtest.h"
 

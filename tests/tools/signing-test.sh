@@ -39,7 +39,8 @@ check "and the signature present" grep -qx "Signature:    present (Authenticode,
 check "and the package whole" grep -q "^Digest:       crc32c:[0-9a-f]\{8\}, the package matches it$" info.out
 "$run" "$bin/kestrel-pack.exe" --info --json signed.exe >json.out
 check "kestrel-pack.exe --info --json says signed" grep -q '"digestMatches":true,"signed":true}' json.out
-check "--extract returns the package of the signed setup" eval '"$bin/kestrel-pack" --extract signed.exe product.msi >/dev/null'
+check "--extract returns the package of the signed setup" \
+  eval '"$bin/kestrel-pack" --extract signed.exe product.msi >/dev/null'
 check "byte for byte" cmp product.msi "$package"
 
 # One byte of the package changed: the signature and the digest both tell.
@@ -48,7 +49,8 @@ offset=$(LC_ALL=C grep -obUaP '\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1' signed.exe | he
 cp signed.exe damaged.exe
 perl -e 'open(F, "+<", $ARGV[0]) or die; seek(F, $ARGV[1], 0); read(F, $b, 1); seek(F, $ARGV[1], 0);
   print F chr(ord($b) ^ 1)' damaged.exe $((offset + 4096))
-check "osslsigncode no longer verifies the damaged setup" eval '! osslsigncode verify -CAfile cert.pem -in damaged.exe >/dev/null 2>&1'
+check "osslsigncode no longer verifies the damaged setup" \
+  eval '! osslsigncode verify -CAfile cert.pem -in damaged.exe >/dev/null 2>&1'
 "$bin/kestrel-pack" --info damaged.exe >/dev/null 2>damaged.err
 check "--info on it: exit code 1" test $? = 1
 check "naming the damage" grep -q "damaged.exe' is damaged: its digest is crc32c:" damaged.err

@@ -101,8 +101,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     if (parsed.problem.empty() && !parsed.help && !parsed.version) {
         const size_t count = parsed.operands.size();
-        const std::string got =
-            ", got " + std::to_string(count) + (count == 1 ? " argument" : " arguments");
+        const std::string got = ", got " + std::to_string(count) + (count == 1 ? " argument" : " arguments");
         if (parsed.json && parsed.verb != Verb::Info) {
             parsed.problem = "--json goes with --info";
         } else if (parsed.force && parsed.verb != Verb::Extract) {
@@ -115,8 +114,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             parsed.problem = "expected a setup and an output file" + got;
         } else if (parsed.verb == Verb::Pack && count != 2) {
             parsed.problem = "expected a package and an output file" + got;
-        } else if (std::find(parsed.operands.begin(), parsed.operands.end(), std::string()) !=
-                   parsed.operands.end()) {
+        } else if (std::find(parsed.operands.begin(), parsed.operands.end(), std::string()) != parsed.operands.end()) {
             parsed.problem = "a file name is empty";
         }
     }
@@ -221,9 +219,9 @@ void reportInfo(const SetupFacts& facts) {
     const auto orNone = [](const std::string& value) { return value.empty() ? std::string("(none)") : value; };
     std::string digest = "no digest";
     if (facts.storedDigest) {
-        digest = *facts.storedDigest + (facts.packageIsWhole() ? ", the package matches it"
-                                                               : ", the package does NOT match it (" +
-                                                                     facts.packageDigest + ")");
+        digest = *facts.storedDigest + (facts.packageIsWhole()
+                                            ? ", the package matches it"
+                                            : ", the package does NOT match it (" + facts.packageDigest + ")");
     }
     line("Setup:        ", facts.setupPath);
     line("Product:      ", orNone(facts.productName));
