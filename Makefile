@@ -4,7 +4,7 @@ JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 PACKAGES   := cmake make g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
               googletest wine wine64 msitools wixl xvfb xauth python3 \
-              g++ pkg-config libgtest-dev libmsi-dev libglib2.0-dev
+              g++ pkg-config libgtest-dev libmsi-dev libglib2.0-dev osslsigncode openssl
 TOOLCHAIN  := cmake/toolchain-mingw64.cmake
 # The second tree: kestrel-pack for this machine, built with the host compiler into $(BUILD)/bin.
 NATIVE     := $(BUILD)/native

@@ -664,38 +664,8 @@ TEST_F(ReportingRun, InstallerGetsTheArgumentsAsTypedAndReadsThemAsWhenStartedDi
     }
 }
 
-// A window station with one desktop that nobody sees, as a service or a deployment agent in session 0 has.
-class HiddenDesktop {
-public:
-    HiddenDesktop() : station_(CreateWindowStationW(kStation, 0, WINSTA_ALL_ACCESS, nullptr)) {
-        const HWINSTA own = GetProcessWindowStation();
-        if (station_ && SetProcessWindowStation(station_)) {
-            desktop_ = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-            SetProcessWindowStation(own);
-        }
-    }
-    ~HiddenDesktop() {
-        if (desktop_) {
-            CloseDesktop(desktop_);
-        }
-        if (station_) {
-            CloseWindowStation(station_);
-        }
-    }
-    HiddenDesktop(const HiddenDesktop&) = delete;
-    HiddenDesktop& operator=(const HiddenDesktop&) = delete;
-
-    bool ready() const { return desktop_ != nullptr; }
-    std::wstring name() const { return std::wstring(kStation) + L"\\Default"; }
-
-private:
-    static constexpr const wchar_t* kStation = L"KrHiddenStation";
-    HWINSTA station_;
-    HDESK desktop_ = nullptr;
-};
-
 TEST_F(FaultRun, FailureWhereNobodyCanSeeABoxEndsAtOnceWithItsLineAndNoBox) {
-    const HiddenDesktop hidden;
+    const krtest::HiddenDesktop hidden;
     ASSERT_TRUE(hidden.ready()) << GetLastError();
     krtest::RunOptions unseen = options(false);
     unseen.desktop = hidden.name();

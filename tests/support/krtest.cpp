@@ -488,4 +488,26 @@ std::wstring wide(const std::string& text) {
     return out;
 }
 
+// Named by the process, so that test programs that run at the same time have one each.
+HiddenDesktop::HiddenDesktop()
+    : stationName_(L"KrHiddenStation" + std::to_wstring(GetCurrentProcessId())),
+      station_(CreateWindowStationW(stationName_.c_str(), 0, WINSTA_ALL_ACCESS, nullptr)) {
+    const HWINSTA own = GetProcessWindowStation();
+    if (station_ && SetProcessWindowStation(station_)) {
+        desktop_ = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        SetProcessWindowStation(own);
+    }
+}
+
+HiddenDesktop::~HiddenDesktop() {
+    if (desktop_) {
+        CloseDesktop(desktop_);
+    }
+    if (station_) {
+        CloseWindowStation(station_);
+    }
+}
+
+std::wstring HiddenDesktop::name() const { return stationName_ + L"\\Default"; }
+
 } // namespace krtest

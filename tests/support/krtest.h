@@ -109,6 +109,24 @@ private:
     std::wstring previous_;
 };
 
+// A window station with one desktop that nobody sees, as a service or a deployment agent in session 0 has;
+// RunOptions::desktop = name() starts a child there.
+class HiddenDesktop {
+public:
+    HiddenDesktop();
+    ~HiddenDesktop();
+    HiddenDesktop(const HiddenDesktop&) = delete;
+    HiddenDesktop& operator=(const HiddenDesktop&) = delete;
+
+    bool ready() const { return desktop_ != nullptr; }
+    std::wstring name() const;
+
+private:
+    std::wstring stationName_;
+    HWINSTA station_;
+    HDESK desktop_ = nullptr;
+};
+
 // kr-echo's report in `path`: each "name=value" line as one entry.
 std::map<std::string, std::string> readEchoReport(const std::wstring& path);
 

@@ -36,3 +36,9 @@ add_test(NAME test_kestrel-pack-native
 set_tests_properties(test_kestrel-pack-native PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 240
   RESOURCE_LOCK ${KR_INSTALLER_LOCK})
 set_tests_properties(test_kestrel-pack PROPERTIES RESOURCE_LOCK ${KR_INSTALLER_LOCK})
+
+# A packed setup signed with a throwaway certificate: verified, read by --info and --extract, installed.
+add_test(NAME test_kestrel-pack-signing
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/signing-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${KR_PACKTEST_MSI})
+set_tests_properties(test_kestrel-pack-signing PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 240
+  RESOURCE_LOCK ${KR_INSTALLER_LOCK})

@@ -1,7 +1,10 @@
 // Tests of the packer: what a setup carries, its version block, determinism, refusals, memory, the setup at work.
+#include "Crc32c.h"
 #include "PackageEdit.h"
 #include "Packer.h"
+#include "PeImage.h"
 #include "RecordingAppender.h"
+#include "SetupResources.h"
 #include "krpack.h"
 #include "krtest.h"
 
@@ -160,7 +163,11 @@ TEST(PackedSetup, CarriesThePackageItsCodeAndTheLauncherManifest) {
 
     const DataFile packed(setup);
     const DataFile launcher(kLauncher);
-    EXPECT_EQ(packed.resource(L"msi", RT_RCDATA), krtest::readFile(kPackage));
+    const std::string package = krtest::readFile(kPackage);
+    EXPECT_EQ(packed.resource(L"msi", RT_RCDATA), package);
+    Crc32c digest;
+    digest.update(package.data(), package.size());
+    EXPECT_EQ(packed.resource(L"msi_digest", RT_RCDATA), digest.text());
     const std::string code = packed.resource(L"product_code", RT_RCDATA);
     EXPECT_EQ(code, kProductCode);
     EXPECT_EQ(code.size(), 38u);
@@ -216,8 +223,8 @@ TEST(PackedSetup, IsDeterministicWithoutTimeStampsAndWithAValidChecksum) {
     const PeFacts facts = readPeFacts(image);
     EXPECT_EQ(facts.timeDateStamp, readPeFacts(krtest::readFile(kLauncher)).timeDateStamp);
     EXPECT_EQ(facts.timeDateStamp, 0u);
-    // Root, the three types and one directory of languages for each of the four names.
-    EXPECT_EQ(facts.resourceDirectoryStamps.size(), 1u + 3u + 4u);
+    // Root, the three types and one directory of languages for each of the five names.
+    EXPECT_EQ(facts.resourceDirectoryStamps.size(), 1u + 3u + 5u);
     for (const DWORD stamp : facts.resourceDirectoryStamps) {
         EXPECT_EQ(stamp, 0u);
     }
@@ -359,6 +366,54 @@ TEST(PackedSetup, InstallsAndRemovesTheProduct) {
 
     // Nothing left to remove: the installer's status for an unknown product, in full.
     EXPECT_EQ(krtest::run(setup, {L"uninstall"}).exitCode, static_cast<uint32_t>(ERROR_UNKNOWN_PRODUCT));
+}
+
+// A setup with one byte of its package changed stops before msiexec: exit code -1, one line on standard error,
+// nothing installed and nothing left in its temporary directory; one box where someone can see it, none where
+// nobody can.
+TEST(PackedSetup, WithADamagedPackageInstallsNothing) {
+    krtest::ScratchDir scratch;
+    const std::wstring setup = scratch.file(L"damaged-setup.exe");
+    ASSERT_EQ(krtest::run(kPacker, {kPackage, setup}).exitCode, 0u);
+    std::string bytes = krtest::readFile(setup);
+    {
+        pack::MemorySource source(pack::ByteView{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+        const pack::PeImage image(source);
+        const pack::ResourceData* package =
+            image.resources().find(pack::kResourceTypeRawData, pack::kPackageResource, 0);
+        ASSERT_NE(package, nullptr);
+        bytes[package->offset + package->size / 3] ^= 0x20;
+    }
+    krtest::writeFile(setup, bytes);
+    const std::wstring installDir = programFilesX86() + L"\\Kestrel Packtest";
+    const std::string message =
+        "The installer package inside damaged-setup.exe is damaged; download damaged-setup.exe again";
+
+    const krtest::HiddenDesktop hidden;
+    ASSERT_TRUE(hidden.ready()) << GetLastError();
+    krtest::ScratchDir temp;
+    krtest::RunOptions unseen;
+    unseen.setEnv = {{L"TMP", temp.path()}, {L"TEMP", temp.path()}};
+    unseen.unsetEnv = {L"KESTREL_DEBUG"};
+    unseen.desktop = hidden.name();
+    unseen.timeoutMs = 20000;
+    const krtest::RunResult result = krtest::run(setup, {L"/qn"}, unseen);
+    EXPECT_FALSE(result.timedOut) << "the launcher waited on a box nobody can see";
+    EXPECT_EQ(result.exitCode, 0xFFFFFFFFu);
+    EXPECT_TRUE(result.dialogs.empty());
+    EXPECT_EQ(result.err, message + "\r\n");
+    EXPECT_FALSE(krtest::exists(installDir));
+    EXPECT_TRUE(krtest::listDir(temp.path()).empty());
+
+    krtest::RunOptions seen = unseen;
+    seen.desktop.clear();
+    const krtest::RunResult shown = krtest::run(setup, {L"/qn"}, seen);
+    EXPECT_EQ(shown.exitCode, 0xFFFFFFFFu);
+    ASSERT_EQ(shown.dialogs.size(), 1u);
+    EXPECT_EQ(shown.dialogs[0].caption, L"damaged-setup.exe");
+    EXPECT_EQ(utf8(shown.dialogs[0].text), message);
+    EXPECT_FALSE(krtest::exists(installDir));
+    EXPECT_TRUE(krtest::listDir(temp.path()).empty());
 }
 
 struct MemoryUse {

@@ -95,6 +95,37 @@ for packer in native windows; do
 done
 check "and no output from either" test ! -e "$native/refused.exe" -a ! -e "$windows/refused.exe"
 
+# Reading setups: the same facts, the same package, the same refusals.
+both build --info setup.exe
+check "--info: the same description" eval 'same && [ "$(codes)" = 00 ]'
+both build --info --json setup.exe
+sed -i 's/^{"setup":"[^"]*",//' "$dir/native.out" "$dir/windows.out.linux"
+check "--info --json: the same object, the setup's path aside" eval 'same && [ "$(codes)" = 00 ]'
+both build --extract setup.exe "extracted ü.msi"
+check "--extract: the same report" eval 'same && [ "$(codes)" = 00 ]'
+check "and the package byte for byte from both" eval 'cmp "$native/extracted ü.msi" "$dir/pkg ü.msi" &&
+  cmp "$windows/extracted ü.msi" "$dir/pkg ü.msi"'
+# One byte changed inside the package, which starts with the compound file signature.
+cp "$native/setup.exe" "$dir/damaged.exe"
+offset=$(LC_ALL=C grep -obUaP '\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1' "$dir/damaged.exe" | head -1 | cut -d: -f1)
+printf '\x5a' | dd of="$dir/damaged.exe" bs=1 seek=$((offset + 2000)) conv=notrunc status=none
+both build --info ../damaged.exe
+check "a damaged package: the same description and refusal by --info, exit code 1" \
+  eval 'same && [ "$(codes)" = 11 ] && grep -q "is damaged: its digest is crc32c:" "$dir/native.err"'
+both build --extract ../damaged.exe damaged.msi
+check "the same refusal by --extract, exit code 1, and nothing written" \
+  eval 'same && [ "$(codes)" = 11 ] && [ ! -e "$native/damaged.msi" ] && [ ! -e "$windows/damaged.msi" ]'
+both build --extract --force ../damaged.exe damaged.msi
+check "taken with --force alike" eval 'same && [ "$(codes)" = 00 ] && cmp "$native/damaged.msi" "$windows/damaged.msi"'
+cp "$bin/kestrel-launcher.exe" "$dir/bare.exe"
+both build --info ../bare.exe
+check "the same refusal of a launcher that carries no package, exit code 1" eval 'same && [ "$(codes)" = 11 ]'
+for usage in "--info" "--info a.exe b.exe" "--extract a.exe" "--json a.exe" "--info --force a.exe" \
+  "--info --extract a.exe b.msi" "--launcher x.exe --info a.exe"; do
+  eval "both build $usage"
+  check "the same usage error for [$usage], exit code 2" eval 'same && [ "$(codes)" = 22 ]'
+done
+
 # The native setup at work under Wine.
 setup=$("$run" winepath -w "$native/setup.exe" | tr -d '\r')
 installed="$("$run" winepath -u 'C:\Program Files (x86)\Kestrel Packtest' | tr -d '\r')"

@@ -1,12 +1,15 @@
 // Packing: checks the request, reads the product from the package and writes the launcher with the package,
-// its code and a version block.
+// its digest, its code and a version block.
 #include "Packer.h"
 
+#include "FileChecks.h"
 #include "ImageWriter.h"
 #include "PackError.h"
+#include "PackageDigest.h"
 #include "PeImage.h"
 #include "Platform.h"
 #include "ProductCode.h"
+#include "SetupResources.h"
 #include "Utf.h"
 #include "VersionBlock.h"
 
@@ -17,10 +20,6 @@ namespace pack {
 
 namespace {
 
-// The launcher looks these up as "msi" and "product_code"; resource names match without regard to case, and
-// the resource compiler's own convention is upper case.
-const std::u16string kPackageResource = u"MSI";
-const std::u16string kProductCodeResource = u"PRODUCT_CODE";
 constexpr uint16_t kVersionResource = 1;
 constexpr uint16_t kNeutralLanguage = 0;
 // For a launcher without a version block of its own: English (United States).
@@ -34,22 +33,6 @@ struct Product {
     std::string manufacturer;
     std::string code;
 };
-
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
-
-void requireFile(const std::string& path, const char* role) {
-    switch (platform::kindOf(path)) {
-    case platform::FileKind::File:
-        return;
-    case platform::FileKind::Missing:
-        throw Error(std::string("The ") + role + " " + quoted(path) + " does not exist");
-    case platform::FileKind::Directory:
-        throw Error(std::string("The ") + role + " " + quoted(path) + " is a directory");
-    case platform::FileKind::Other:
-        break;
-    }
-    throw Error(std::string("The ") + role + " " + quoted(path) + " is not a file");
-}
 
 Product readProduct(const std::string& packagePath) {
     const std::map<std::string, std::string> properties = platform::readProperties(packagePath);
@@ -98,26 +81,10 @@ PackSummary pack(const PackRequest& request) {
     const std::string launcherPath = platform::absolutePath(request.launcherPath);
     const std::string packagePath = platform::absolutePath(request.packagePath);
     const std::string outputPath = platform::absolutePath(request.outputPath);
-    const std::string outputDir = platform::parentOf(outputPath);
 
-    requireFile(packagePath, "package");
-    requireFile(launcherPath, "launcher");
-    for (const std::string& input : {packagePath, launcherPath}) {
-        if (platform::isSameFile(outputPath, input)) {
-            throw Error("The output " + quoted(outputPath) + " would replace an input of the packer");
-        }
-    }
-    if (platform::kindOf(outputDir) != platform::FileKind::Directory) {
-        throw Error("The output directory " + quoted(outputDir) + " does not exist");
-    }
-    switch (platform::kindOf(outputPath)) {
-    case platform::FileKind::Directory:
-        throw Error("The output " + quoted(outputPath) + " is a directory");
-    case platform::FileKind::Other:
-        throw Error("The output " + quoted(outputPath) + " is not a file, so it is not replaced");
-    default:
-        break;
-    }
+    requireInputFile(packagePath, "package");
+    requireInputFile(launcherPath, "launcher");
+    requireReplaceableOutput(outputPath, {packagePath, launcherPath});
 
     const Product product = readProduct(packagePath);
     const std::unique_ptr<ByteSource> launcherFile = platform::openInput(launcherPath);
@@ -133,6 +100,7 @@ PackSummary pack(const PackRequest& request) {
     }
     ResourceTree resources = launcher->resources();
     if (!resources.languages(kResourceTypeRawData, kPackageResource).empty() ||
+        !resources.languages(kResourceTypeRawData, kDigestResource).empty() ||
         !resources.languages(kResourceTypeRawData, kProductCodeResource).empty()) {
         throw Error("The launcher " + quoted(launcherPath) +
                     " already carries a package; pack from the bare kestrel-launcher.exe");
@@ -149,9 +117,14 @@ PackSummary pack(const PackRequest& request) {
     const std::vector<uint8_t> productCode(product.code.begin(), product.code.end());
     MemorySource versionSource(versionBlock);
     MemorySource productCodeSource(productCode);
+    // The digest's name sorts after the package's, so its text is complete when the writer comes to it.
+    DigestingSource digestedPackage(*package);
+    DigestTextSource digestSource(digestedPackage);
 
     resources.put(kResourceTypeRawData, kPackageResource, kNeutralLanguage,
-                  ResourceData{package.get(), 0, static_cast<uint32_t>(package->size()), 0});
+                  ResourceData{&digestedPackage, 0, static_cast<uint32_t>(package->size()), 0});
+    resources.put(kResourceTypeRawData, kDigestResource, kNeutralLanguage,
+                  ResourceData{&digestSource, 0, static_cast<uint32_t>(kDigestTextSize), 0});
     resources.put(kResourceTypeRawData, kProductCodeResource, kNeutralLanguage,
                   ResourceData{&productCodeSource, 0, static_cast<uint32_t>(productCode.size()), 0});
     for (const uint16_t language : versionLanguages) {

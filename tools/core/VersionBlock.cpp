@@ -1,4 +1,5 @@
-// Building VS_VERSIONINFO: nested blocks of length, value length, type, key and value, each aligned to 32 bits.
+// Building and reading VS_VERSIONINFO: nested blocks of length, value length, type, key and value, each aligned
+// to 32 bits.
 #include "VersionBlock.h"
 
 #include "Bytes.h"
@@ -85,6 +86,47 @@ std::u16string hex4(uint16_t value) {
     return text;
 }
 
+size_t alignedTo32Bits(size_t offset) { return (offset + 3) & ~size_t{3}; }
+
+// One block as read: its key, where its value starts, where its children start and where it ends.
+struct ReadBlock {
+    std::u16string key;
+    size_t value = 0;
+    size_t children = 0;
+    size_t end = 0;
+};
+
+ReadBlock readBlock(ByteView bytes, size_t at, size_t limit) {
+    const auto refuseIf = [](bool damaged) {
+        if (damaged) {
+            throw FormatError("its version block is damaged");
+        }
+    };
+    refuseIf(at + 6 > limit);
+    const uint16_t length = getLe16(bytes.data + at);
+    const uint16_t valueLength = getLe16(bytes.data + at + 2);
+    const uint16_t type = getLe16(bytes.data + at + 4);
+    refuseIf(length < 6 || at + length > limit);
+    ReadBlock block;
+    block.end = at + length;
+    size_t next = at + 6;
+    for (; next + 2 <= block.end && getLe16(bytes.data + next) != 0; next += 2) {
+        block.key += static_cast<char16_t>(getLe16(bytes.data + next));
+    }
+    block.value = alignedTo32Bits(next + 2);
+    block.children = alignedTo32Bits(block.value + (type == kTextValue ? size_t{valueLength} * 2 : valueLength));
+    return block;
+}
+
+// The blocks directly inside `parent`, in order.
+std::vector<ReadBlock> childrenOf(ByteView bytes, const ReadBlock& parent) {
+    std::vector<ReadBlock> children;
+    for (size_t at = parent.children; at < parent.end; at = alignedTo32Bits(children.back().end)) {
+        children.push_back(readBlock(bytes, at, parent.end));
+    }
+    return children;
+}
+
 } // namespace
 
 FixedVersion parseFixedVersion(const std::string& text) {
@@ -138,6 +180,25 @@ std::vector<uint8_t> buildVersionBlock(const VersionInfo& info) {
 
     writer.close(root);
     return writer.take();
+}
+
+std::map<std::u16string, std::u16string> readVersionStrings(ByteView block) {
+    std::map<std::u16string, std::u16string> strings;
+    const ReadBlock root = readBlock(block, 0, block.size);
+    for (const ReadBlock& info : childrenOf(block, root)) {
+        if (info.key != u"StringFileInfo") {
+            continue;
+        }
+        const std::vector<ReadBlock> tables = childrenOf(block, info);
+        for (const ReadBlock& entry : tables.empty() ? tables : childrenOf(block, tables.front())) {
+            std::u16string& value = strings[entry.key];
+            for (size_t at = entry.value; at + 2 <= entry.end && getLe16(block.data + at) != 0; at += 2) {
+                value += static_cast<char16_t>(getLe16(block.data + at));
+            }
+        }
+        break;
+    }
+    return strings;
 }
 
 } // namespace pack

@@ -1,8 +1,12 @@
-// The version block of a packed setup: the product's version and texts as a binary VS_VERSIONINFO resource.
+// The version block of a packed setup: the product's version and texts as a binary VS_VERSIONINFO resource,
+// and the texts read back.
 #pragma once
+
+#include "Bytes.h"
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,5 +29,9 @@ struct VersionInfo {
 // VS_VERSIONINFO with the fixed version of an application, one string table and its translation. Raises Error
 // when a block would exceed the 64 KiB its length field can state.
 std::vector<uint8_t> buildVersionBlock(const VersionInfo& info);
+
+// The texts of the first string table of a VS_VERSIONINFO block, by name; empty when it has none. Raises
+// FormatError when the block is damaged.
+std::map<std::u16string, std::u16string> readVersionStrings(ByteView block);
 
 } // namespace pack
