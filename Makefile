@@ -1,11 +1,15 @@
 # Front door: installs what the machine lacks, configures, builds, tests, demonstrates and benchmarks.
 BUILD      ?= build
 JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr/local
 PACKAGES   := cmake make g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
-              googletest wine wine64 msitools wixl xvfb xauth python3
+              googletest wine wine64 msitools wixl xvfb xauth python3 \
+              g++ pkg-config libgtest-dev libmsi-dev libglib2.0-dev osslsigncode openssl
 TOOLCHAIN  := cmake/toolchain-mingw64.cmake
+# The second tree: kestrel-pack for this machine, built with the host compiler into $(BUILD)/bin.
+NATIVE     := $(BUILD)/native
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test install demo bench clean
 
 all: build
 
@@ -20,13 +24,25 @@ deps:
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release
 
-configure: deps $(BUILD)/CMakeCache.txt
+$(NATIVE)/CMakeCache.txt: | deps
+	bin="$$(realpath -m "$(BUILD)")/bin"; \
+	cmake -S . -B "$(NATIVE)" -DCMAKE_BUILD_TYPE=Release -DKR_PACK_BIN_DIR="$$bin" \
+	  -DKR_LAUNCHER="$$bin/kestrel-launcher.exe"
 
+configure: deps $(BUILD)/CMakeCache.txt $(NATIVE)/CMakeCache.txt
+
+# The Windows tree first: the native tree installs and tests with its launcher.
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build "$(NATIVE)" -j $(JOBS)
 
 test: build
+	cd "$(NATIVE)" && ctest --output-on-failure --timeout 300
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# bin/kestrel-pack and share/kestrel/kestrel-launcher.exe under PREFIX.
+install: build
+	cmake --install "$(NATIVE)" --prefix "$(PREFIX)"
 
 demo: build
 	bash examples/demo.sh $(BUILD)

@@ -80,6 +80,10 @@ def extraction(report):
         goal = size == "large"
         report.row(item, "ratio writeToFile / CopyFileW", ratios, "",
                    "<= 1.10" if goal else None, statistics.median(ratios) <= 1.10 if goal else None)
+        report.row(item, "Resource::writeToFile with the CRC-32C check", report.series(key + ".checked"), "ms")
+        ratios = report.paired(key + ".checked", key + ".resource", lambda c, r: c / r)
+        report.row(item, "ratio checked / plain writeToFile", ratios, "",
+                   "<= 1.10" if goal else None, statistics.median(ratios) <= 1.10 if goal else None)
     return times
 
 
@@ -188,6 +192,11 @@ def packing(report):
     report.row(item, "copy (CopyFileW)", report.series("pack.large.copy"), "ms")
     ratios = report.paired("pack.large.pack", "pack.large.copy", lambda p, c: p / c)
     report.row(item, "ratio kestrel-pack / copy", ratios, "", "<= 1.5", statistics.median(ratios) <= 1.5)
+    item = f"5 packing {report.size_name('large')}, native on Linux"
+    report.row(item, "kestrel-pack", report.series("pack.native.pack"), "ms")
+    report.row(item, "copy (cp)", report.series("pack.native.copy"), "ms")
+    ratios = report.paired("pack.native.pack", "pack.native.copy", lambda p, c: p / c)
+    report.row(item, "ratio kestrel-pack / cp", ratios, "", "<= 1.2", statistics.median(ratios) <= 1.2)
 
 
 def number(value, unit):

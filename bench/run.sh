@@ -112,5 +112,42 @@ echo "packing" >&2
 package_var=KR_BENCH_PACKAGE_large
 measure "$KR_BENCH_DRIVER" pack pack.large "$(win "$KR_BENCH_PACKER")" "$(win "${!package_var}")" "$runs"
 
+# The native packer against cp of the same package, both plain Linux processes; as above, one untimed run of
+# each first, then the order alternates and each output is deleted, untimed, after its run.
+echo "native packing" >&2
+package=${!package_var}
+package_bytes=$(stat -c %s "$package")
+native_dir=$(mktemp -d "$out/native-pack.XXXXXX")
+native_once() { # native_once <contender>: runs it, checks its output, deletes it; prints the milliseconds taken
+  local output start end
+  case $1 in
+    pack) output="$native_dir/setup.exe"; set -- "$build/bin/kestrel-pack" "$package" "$output" ;;
+    copy) output="$native_dir/copy.msi"; set -- cp "$package" "$output" ;;
+  esac
+  sync
+  start=$(date +%s%N)
+  "$@" >/dev/null
+  end=$(date +%s%N)
+  local bytes
+  bytes=$(stat -c %s "$output")
+  if (( bytes < package_bytes )); then
+    echo "bench: $output holds $bytes bytes for a package of $package_bytes" >&2
+    exit 1
+  fi
+  rm -f "$output"
+  awk -v start="$start" -v end="$end" 'BEGIN { printf "%.3f\n", (end - start) / 1e6 }'
+}
+native_once pack >/dev/null
+native_once copy >/dev/null
+contenders=(pack copy)
+for ((run = 0; run < runs; run++)); do
+  for i in 0 1; do
+    contender=${contenders[$(((i + run) % 2))]}
+    ms=$(native_once "$contender")
+    echo "sample pack.native.$contender $ms" >>"$samples"
+  done
+done
+rm -rf "$native_dir"
+
 python3 "$here/report.py" --samples "$samples" --map "$KR_BENCH_LAUNCHER_MAP" \
   --symbols "$out/launcher-symbols.txt" --out "$out"

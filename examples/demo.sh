@@ -33,8 +33,7 @@ run_setup() {
 }
 
 problems=()
-for needed in "$build/bin/kestrel-pack" "$build/bin/kestrel-pack.exe" "$build/bin/kestrel-launcher.exe" \
-              "$build/bin/kr-spawn.exe"; do
+for needed in "$build/bin/kestrel-pack" "$build/bin/kestrel-launcher.exe" "$build/bin/kr-spawn.exe"; do
   [ -e "$needed" ] || { echo "demo: $needed is missing; run \"make build\" first" >&2; exit 1; }
 done
 command -v wixl >/dev/null || { echo "demo: wixl is missing; run \"make deps\" first" >&2; exit 1; }
@@ -47,14 +46,15 @@ mkdir -p "$demo"
 (cd "$root/examples" && wixl -a x64 -o "$msi" kestrel-demo.wxs)
 echo "  $msi ($(stat -c %s "$msi") bytes): Kestrel Demo 1.0.0, three text files for Program Files\\Kestrel Demo"
 
+heading "Pack it into a setup.exe with kestrel-pack, natively on Linux"
+echo "  \$ kestrel-pack $msi $setup"
+"$build/bin/kestrel-pack" "$msi" "$setup" | sed 's/^/  /'
+echo "  $setup: $(stat -c %s "$setup") bytes, the launcher with the package, its product code and a version block"
+
 heading "Start a Wine session (a Windows environment in $wine_dir/prefix)"
 trap '"$root/cmake/wine-session" stop "$wine_dir" >/dev/null 2>&1 || true' EXIT
 "$root/cmake/wine-session" start "$wine_dir"
 
-heading "Pack it into a setup.exe with kestrel-pack"
-echo "  \$ kestrel-pack $msi $setup"
-"$build/bin/kestrel-pack" "$msi" "$setup" | sed 's/\r$//; s/^/  /'
-echo "  $setup: $(stat -c %s "$setup") bytes, the launcher with the package, its product code and a version block"
 setup_windows=$("$run" winepath -w "$setup" | tr -d '\r')
 echo "  inside Wine the setup is $setup_windows"
 if [ -d "$install_dir" ]; then

@@ -1,8 +1,10 @@
 // The launcher's process entry and installer main routine: install or remove the embedded package.
+#include "Crc32c.h"
 #include "ErrorHandling.h"
 #include "Executor.h"
 #include "FileUtils.h"
 #include "Guid.h"
+#include "MsiCommandLine.h"
 #include "MsiUtils.h"
 #include "Resources.h"
 #include "WinApp.h"
@@ -31,7 +33,28 @@ void uninstallProduct() {
     exitCode = status.code;
 }
 
-void installPackage(const tstring_array& args) {
+// Writes the embedded package to `msiPath`. A setup that carries the package's CRC-32C has it checked from
+// the same bytes as they are written, and a damaged package never reaches msiexec; one without is written as
+// it is.
+void writePackage(const tstring& msiPath) {
+    const HMODULE module = SysInfo::getCurrentModuleHandle();
+    const Resource package(L"msi", RT_RCDATA, module);
+    const Resource digest(L"msi_digest", RT_RCDATA, module);
+    if (!digest.exists()) {
+        package.writeToFile(msiPath);
+        return;
+    }
+    const std::vector<uint8_t> stored = digest.readBytes();
+    package.writeToFile(msiPath, [&stored](const Crc32c& written) {
+        if (std::string(stored.begin(), stored.end()) != written.text()) {
+            const tstring setup = FileUtils::basename(SysInfo::getProcessModulePath());
+            KR_RAISE(MessageBuilder() << "The installer package inside " << setup << " is damaged; download "
+                                      << setup << " again");
+        }
+    });
+}
+
+void installPackage() {
     const tstring base = SysInfo::getTempDir();
     if (base.empty()) {
         // Every path would then be relative to the current directory: a download folder, or System32 for a
@@ -50,14 +73,13 @@ void installPackage(const tstring_array& args) {
     removeContent.appendRecursiveDirectory(tempDir);
 
     const tstring msiPath = FileUtils::PathBuilder() << tempDir << L"main.msi";
-    Resource(L"msi", RT_RCDATA, SysInfo::getCurrentModuleHandle()).writeToFile(msiPath);
+    writePackage(msiPath);
     const FileUtils::PathHold heldPackage(msiPath);
 
+    // The caller's arguments reach msiexec as they were typed: split and joined again, a value ending in a
+    // backslash would swallow the options after it.
     Executor executor(SysInfo::getMsiexecPath());
-    executor.addArg(L"/i").addArg(msiPath);
-    for (const tstring& arg : args) {
-        executor.addArg(arg);
-    }
+    executor.addArg(L"/i").addArg(msiPath).setArgumentText(msi::forwardedArgumentText(SysInfo::getArgumentText()));
     exitCode = executor.execAndWaitForExit();
 }
 
@@ -66,7 +88,7 @@ void launcherMain() {
     if (std::find(args.begin(), args.end(), tstring(L"uninstall")) != args.end()) {
         uninstallProduct();
     } else {
-        installPackage(args);
+        installPackage();
     }
 }
 

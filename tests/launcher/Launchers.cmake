@@ -50,7 +50,7 @@ set_target_properties(kr-planted PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY $
 add_dependencies(test_launcher kr-planted)
 add_executable(kr-load-by-name WIN32 kr-load-by-name.cpp)
 target_link_libraries(kr-load-by-name PRIVATE kr_flags shell32)
-add_dependencies(test_launcher kr-load-by-name)
+add_dependencies(test_launcher kr-load-by-name kr-echo)
 
 add_test(NAME launcher_imports_only_known_dlls
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DPROGRAM=$<TARGET_FILE:kestrel-launcher>

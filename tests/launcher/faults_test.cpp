@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -413,9 +414,9 @@ TEST_F(FaultRun, TempPathsNearAndBeyond260CharactersWorkOrFailWithoutLeftovers) 
 // A launcher held at kr-gate.msi's gate, with the gate's own properties before `extraArgs`.
 class GatedRun : public FaultRun {
 protected:
-    std::unique_ptr<krtest::StartedProgram> start(const std::vector<std::wstring>& extraArgs = {}) {
+    std::unique_ptr<krtest::StartedProgram> start(const Gate& gate, const std::vector<std::wstring>& extraArgs = {}) {
         std::vector<std::wstring> args = {L"/qn"};
-        for (const std::wstring& property : gate_.properties()) {
+        for (const std::wstring& property : gate.properties()) {
             args.push_back(property);
         }
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
@@ -435,7 +436,7 @@ protected:
 };
 
 TEST_F(GatedRun, CleanUpAroundAReadOnlyAndAHeldFileKeepsOnlyTheHeldOneAndSaysSo) {
-    const auto launcher = start();
+    const auto launcher = start(gate_);
     ASSERT_TRUE(gate_.reached(launcher->process())) << launcher->finish().err;
     const std::wstring dir = workingDirectory();
     ASSERT_FALSE(dir.empty()) << joined(krtest::listDir(temp_.path()));
@@ -464,7 +465,7 @@ TEST_F(GatedRun, CleanUpAroundAReadOnlyAndAHeldFileKeepsOnlyTheHeldOneAndSaysSo)
 }
 
 TEST_F(GatedRun, WhileTheInstallerRunsNobodyCanChangeReplaceOrMoveThePackage) {
-    const auto launcher = start();
+    const auto launcher = start(gate_);
     ASSERT_TRUE(gate_.reached(launcher->process())) << launcher->finish().err;
     const std::wstring dir = workingDirectory();
     ASSERT_FALSE(dir.empty()) << joined(krtest::listDir(temp_.path()));
@@ -486,25 +487,29 @@ TEST_F(GatedRun, WhileTheInstallerRunsNobodyCanChangeReplaceOrMoveThePackage) {
 }
 
 TEST_F(GatedRun, KilledInstallerGivesItsExitCodeToTheCallerAndTheWorkingDirectoryGoes) {
-    const uint32_t killedCode = 0xC0DE4B52;
-    const auto launcher = start();
-    ASSERT_TRUE(gate_.reached(launcher->process())) << launcher->finish().err;
-    ASSERT_FALSE(workingDirectory().empty());
-    std::vector<DWORD> installers;
-    for (const ProcessEntry& child : childProcesses(launcher->processId())) {
-        if (_wcsicmp(child.exeFile.c_str(), L"msiexec.exe") == 0) {
-            installers.push_back(child.id);
+    // "Restart initiated", which Wine's installer never answers itself, and a code as a crash leaves it.
+    for (const uint32_t killedCode : {1641u, 0xC0DE4B52u}) {
+        SCOPED_TRACE(killedCode);
+        Gate gate;
+        const auto launcher = start(gate);
+        ASSERT_TRUE(gate.reached(launcher->process())) << launcher->finish().err;
+        ASSERT_FALSE(workingDirectory().empty());
+        std::vector<DWORD> installers;
+        for (const ProcessEntry& child : childProcesses(launcher->processId())) {
+            if (_wcsicmp(child.exeFile.c_str(), L"msiexec.exe") == 0) {
+                installers.push_back(child.id);
+            }
         }
-    }
-    ASSERT_EQ(installers.size(), 1u);
-    const Owned installer(OpenProcess(PROCESS_TERMINATE, FALSE, installers[0]));
-    ASSERT_TRUE(installer.get() && TerminateProcess(installer.get(), killedCode));
+        ASSERT_EQ(installers.size(), 1u);
+        const Owned installer(OpenProcess(PROCESS_TERMINATE, FALSE, installers[0]));
+        ASSERT_TRUE(installer.get() && TerminateProcess(installer.get(), killedCode));
 
-    const krtest::RunResult result = launcher->finish();
-    expectInstallerAnswer(result);
-    EXPECT_EQ(result.exitCode, killedCode);
-    // Whatever the killed installer left of its own is not the launcher's to remove.
-    EXPECT_TRUE(subdirectories(temp_.path()).empty()) << joined(krtest::listDir(temp_.path()));
+        const krtest::RunResult result = launcher->finish();
+        expectInstallerAnswer(result);
+        EXPECT_EQ(result.exitCode, killedCode);
+        // Whatever the killed installer left of its own is not the launcher's to remove.
+        EXPECT_TRUE(subdirectories(temp_.path()).empty()) << joined(krtest::listDir(temp_.path()));
+    }
 }
 
 TEST_F(FaultRun, EightLaunchersStartedTogetherEachGetTheirOwnDirectoryAndAllCleanUp) {
@@ -564,7 +569,7 @@ TEST_F(FaultRun, EmptyPackageIsTheInstallersToRefuse) {
     expectNothingLeft();
 }
 
-TEST_F(FaultRun, ArgumentsWithQuotesTabsAndLineBreaksReachTheInstallerAsComposed) {
+TEST_F(FaultRun, ArgumentsWithQuotesTabsAndLineBreaksReachTheInstallerAsTyped) {
     const std::vector<std::wstring> args = {L"/qn",           L"KR_NOTE=say \"hi\" now", L"a\"b",
                                             L"tab\there",     L"KR_TAB=a\tb",            L"line\nbreak",
                                             L"KR_LINES=one\r\ntwo"};
@@ -572,17 +577,19 @@ TEST_F(FaultRun, ArgumentsWithQuotesTabsAndLineBreaksReachTheInstallerAsComposed
     expectInstallerAnswer(result);
     const std::optional<std::string> line = Trace(result.err).installerCommandLine();
     ASSERT_TRUE(line.has_value()) << result.err;
-    // Property values with a blank are quoted the installer's way, other elements with a blank are wrapped,
-    // and nothing else is touched.
-    const std::string expected =
-        " /qn KR_NOTE=\"say \"\"hi\"\" now\" a\"b \"tab\there\" KR_TAB=\"a\tb\" line\nbreak KR_LINES=one\r\ntwo";
+    // The line as the argument list was typed, with a property quoted as a whole put in the installer's form;
+    // nothing else is touched. The installer reads the quote in "a\"b" as a quote, so for it the quoting of
+    // the tab's property does not stand on its own, and that element stays as it is.
+    const std::string expected = " /qn KR_NOTE=\"say \"\"hi\"\" now\" \"a\\\"b\" \"tab\there\" \"KR_TAB=a\tb\" line\nbreak "
+                                 "KR_LINES=one\r\ntwo";
     EXPECT_EQ(line->substr(line->find("\\main.msi") + 9), expected);
     expectNothingLeft();
 }
 
 TEST_F(FaultRun, CommandLineOf32000CharactersReachesTheInstallerAndOneBeyondTheSystemLimitIsRefused) {
     const std::wstring launcher = krtest::binPath(L"kr-fails-setup.exe");
-    const std::wstring start = krtest::quoteArgument(launcher) + L" /qn KR_NOTE=";
+    // A short program name, whatever the path of the build: the limits below count the launcher's own line.
+    const std::wstring start = L"setup.exe /qn KR_NOTE=";
 
     const std::wstring note(32000 - start.size(), L'n');
     const krtest::RunResult fits = krtest::runCommandLine(launcher, start + note, options(true));
@@ -606,6 +613,96 @@ TEST_F(FaultRun, CommandLineOf32000CharactersReachesTheInstallerAndOneBeyondTheS
         << krtest::utf8(text.substr(text.size() - 200));
     EXPECT_TRUE(refused.err == krtest::utf8(text) + "\r\n") << refused.err.substr(0, 200);
     expectNothingLeft();
+}
+
+// The installer's side of a run: kr-echo, started by the package as a custom action, reports the installer's
+// own command line (as its parent) and the properties as the installer read them.
+struct InstallerSide {
+    std::string commandLine;
+    std::map<std::string, std::string> properties;
+};
+
+class ReportingRun : public FaultRun {
+protected:
+    krtest::RunOptions reporting(krtest::RunOptions options) const {
+        options.setEnv.push_back({L"KR_REPORT", krtest::binPath(L"kr-echo.exe")});
+        options.setEnv.push_back({L"KR_ECHO_OUT", report_});
+        return options;
+    }
+
+    InstallerSide installerSide() const {
+        if (!krtest::exists(report_)) {
+            return {};
+        }
+        const std::map<std::string, std::string> echo = krtest::readEchoReport(report_);
+        DeleteFileW(report_.c_str());
+        return {echo.count("parent") ? echo.at("parent") : std::string(), krtest::reportedProperties(echo)};
+    }
+
+    krtest::ScratchDir reports_;
+    const std::wstring report_ = reports_.file(L"report.txt");
+};
+
+TEST_F(ReportingRun, InstallerGetsTheArgumentsAsTypedAndReadsThemAsWhenStartedDirectly) {
+    const std::wstring launcher = krtest::binPath(L"kr-gate-setup.exe");
+    const std::wstring package = krtest::binDir() + L"\\" + KR_GATE_MSI_FROM_BIN;
+    const struct {
+        std::wstring typed;
+        std::wstring forwarded;
+        std::string installDir;
+    } cases[] = {
+        // A directory ending in a backslash, odd quoting, two blanks: all as typed.
+        {L"INSTALLDIR=\"C:\\Some Dir\\\" NOTE=\"a\"b  /qn", L"INSTALLDIR=\"C:\\Some Dir\\\" NOTE=\"a\"b  /qn",
+         "C:\\Some Dir\\"},
+        // What a program that starts setup.exe from a list of arguments writes, in the installer's form.
+        {L"\"INSTALLDIR=C:\\Some Dir\\\\\" \"NOTE=say \\\"hi\\\"\" /qn", L"INSTALLDIR=\"C:\\Some Dir\\\" NOTE=\"say \"\"hi\"\"\" /qn",
+         "C:\\Some Dir\\"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(krtest::utf8(c.typed));
+        const std::wstring line = krtest::quoteArgument(launcher) + L" " + c.typed;
+        const krtest::RunResult result = krtest::runCommandLine(launcher, line, reporting(options(true)));
+        EXPECT_EQ(result.exitCode, 1603u) << result.err;
+        InstallerSide viaLauncher = installerSide();
+        const std::optional<std::string> composed = Trace(result.err).installerCommandLine();
+        ASSERT_TRUE(composed.has_value()) << result.err;
+        EXPECT_EQ(viaLauncher.commandLine, *composed);
+        const std::string tail = " " + krtest::utf8(c.forwarded);
+        EXPECT_TRUE(endsWith(viaLauncher.commandLine, "\\main.msi" + tail) ||
+                    endsWith(viaLauncher.commandLine, "\\main.msi\"" + tail))
+            << viaLauncher.commandLine;
+        EXPECT_EQ(viaLauncher.properties["INSTALLDIR"], c.installDir);
+
+        const std::wstring direct =
+            krtest::quoteArgument(msiexecPath()) + L" /i " + krtest::quoteArgument(package) + L" " + c.forwarded;
+        EXPECT_EQ(krtest::runCommandLine(msiexecPath(), direct, reporting(options(false))).exitCode, 1603u);
+        const InstallerSide started = installerSide();
+        EXPECT_EQ(viaLauncher.properties, started.properties);
+        EXPECT_FALSE(started.properties.empty());
+        expectNothingLeft();
+    }
+}
+
+TEST_F(FaultRun, FailureWhereNobodyCanSeeABoxEndsAtOnceWithItsLineAndNoBox) {
+    const krtest::HiddenDesktop hidden;
+    ASSERT_TRUE(hidden.ready()) << GetLastError();
+    krtest::RunOptions unseen = options(false);
+    unseen.desktop = hidden.name();
+    unseen.timeoutMs = 20000;
+    const krtest::RunResult result = krtest::run(krtest::binPath(L"kr-nomsi-setup.exe"), {L"/qn"}, unseen);
+    EXPECT_FALSE(result.timedOut) << "the launcher waited on a box nobody can see";
+    EXPECT_EQ(result.exitCode, kLauncherFailed);
+    EXPECT_TRUE(result.dialogs.empty());
+    const std::string expected = "cannot find resource (name='msi', type='#10'). System error [1814]";
+    EXPECT_TRUE(startsWith(result.err, expected) && endsWith(result.err, "\r\n") &&
+                std::count(result.err.begin(), result.err.end(), '\n') == 1)
+        << result.err;
+    expectNothingLeft();
+
+    const krtest::RunResult seen = launch(krtest::binPath(L"kr-nomsi-setup.exe"), {L"/qn"}, false);
+    ASSERT_EQ(seen.dialogs.size(), 1u);
+    EXPECT_EQ(seen.err, result.err);
+    EXPECT_EQ(seen.exitCode, kLauncherFailed);
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <tuple>
 #include <regex>
 #include <sstream>
 
@@ -76,6 +78,53 @@ TEST_F(InstallRoad, InstallsSilentlyPassesArgumentsAndCleansUp) {
     EXPECT_TRUE(krtest::exists(dir + L"\\readme.txt"));
     EXPECT_TRUE(krtest::exists(log)) << "the installer did not receive the launcher's arguments";
     EXPECT_TRUE(leftovers().empty()) << krtest::utf8(leftovers().front());
+}
+
+// The installer's side, seen through kr-echo, which the sample package starts with its properties: the
+// installer's own command line and the properties as the installer read them.
+TEST_F(InstallRoad, InstallerSeesNothingAddedTheDirectoryAsTypedAndARemovalWithoutInterfaceOrRestart) {
+    const std::wstring report = work_.file(L"report.txt");
+    krtest::RunOptions reporting;
+    reporting.setEnv = {{L"KR_REPORT", krtest::binPath(L"kr-echo.exe")}, {L"KR_ECHO_OUT", report}};
+    const auto installerSide = [&report] {
+        const std::map<std::string, std::string> echo = krtest::readEchoReport(report);
+        DeleteFileW(report.c_str());
+        return std::make_pair(echo.count("parent") ? echo.at("parent") : std::string(),
+                              krtest::reportedProperties(echo));
+    };
+
+    // Nothing typed: nothing after the package, and the installer's own interface at its default, full.
+    krtest::RunResult result = launch(L"kr-sample-setup.exe", {}, reporting);
+    ASSERT_EQ(result.exitCode, 0u) << result.err;
+    auto [commandLine, properties] = installerSide();
+    EXPECT_TRUE(std::regex_match(commandLine, std::regex(R"([A-Za-z]:\\windows\\system32\\msiexec\.exe /i "?.*\\main\.msi"?)",
+                                                         std::regex::icase)))
+        << commandLine;
+    EXPECT_EQ(properties["UILevel"], "5");
+
+    // The removal ignores every other argument: no interface, restarts suppressed, whatever was typed.
+    result = launch(L"kr-sample-setup.exe", {L"NOTE=typed", L"uninstall", L"/qb", L"REBOOT=Force"}, reporting);
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    std::tie(commandLine, properties) = installerSide();
+    EXPECT_EQ(properties["REMOVE"], "ALL");
+    EXPECT_EQ(properties["REBOOT"], "ReallySuppress");
+    EXPECT_EQ(properties["UILevel"], "2");
+    EXPECT_EQ(properties["NOTE"], "");
+    EXPECT_FALSE(sampleInstalled());
+
+    // A directory property ending in a backslash, as installer documentation writes it, before an option.
+    const std::wstring launcher = krtest::binPath(L"kr-sample-setup.exe");
+    krtest::RunOptions options;
+    options.setEnv = {{L"TMP", temp_.path()}, {L"TEMP", temp_.path()}};
+    result = krtest::runCommandLine(launcher, krtest::quoteArgument(launcher) + L" INSTALLDIR=\"C:\\Some Dir\\\" /qn",
+                                    options);
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_TRUE(result.dialogs.empty());
+    EXPECT_TRUE(krtest::exists(L"C:\\Some Dir\\readme.txt"));
+    EXPECT_TRUE(leftovers().empty());
+    removeSampleIfInstalled();
+    // Wine's removal looks for the files in the default folder again, so it leaves them behind here.
+    krtest::removeTree(L"C:\\Some Dir");
 }
 
 TEST_F(InstallRoad, FailingPackageGivesTheInstallerCodeAndNoBox) {
@@ -148,47 +197,58 @@ TEST_F(InstallRoad, DebugTraceShowsEveryStep) {
                                      << "\n" << result.err;
 }
 
-// Runs copies of programs beside a planted msi.dll that records each load of itself as "msi.dll.loaded". Wine
-// prefers its own system libraries to any that the search finds, so for the copies the planted one is set to be
-// preferred, as a real file of that name would be on Windows.
+// Runs copies of programs beside planted libraries that record each load of themselves as "<name>.loaded":
+// msi.dll, which the launcher loads itself, and uxtheme.dll, which the system loads by name late in a run, once
+// the installer's windows need it, so that only the launcher's process-wide restriction keeps it to the system
+// directory. Wine prefers its own system libraries to any that the search finds, so for the copies the planted
+// ones are set to be preferred, as real files of those names would be on Windows.
 class PlantedLibrary : public ::testing::Test {
 protected:
     static constexpr const wchar_t* kCopyName = L"kr-beside-planted.exe";
     static constexpr const wchar_t* kOverrideKey = L"Software\\Wine\\AppDefaults\\kr-beside-planted.exe\\DllOverrides";
+    const std::vector<std::wstring> planted_ = {L"msi", L"uxtheme"};
 
     void SetUp() override {
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kOverrideKey, L"msi", REG_SZ, L"native,builtin",
-                                  sizeof(L"native,builtin")),
-                  ERROR_SUCCESS);
+        for (const std::wstring& name : planted_) {
+            ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kOverrideKey, name.c_str(), REG_SZ, L"native,builtin",
+                                      sizeof(L"native,builtin")),
+                      ERROR_SUCCESS);
+        }
     }
     void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\kr-beside-planted.exe"); }
 
     krtest::RunResult runBesidePlanted(const std::wstring& program, const std::vector<std::wstring>& args) {
         const std::wstring copy = work_.file(kCopyName);
         EXPECT_TRUE(CopyFileW(krtest::binPath(program).c_str(), copy.c_str(), FALSE));
-        EXPECT_TRUE(CopyFileW(krtest::binPath(L"..\\planted\\kr-planted.dll").c_str(), work_.file(L"msi.dll").c_str(),
-                              FALSE));
+        for (const std::wstring& name : planted_) {
+            EXPECT_TRUE(CopyFileW(krtest::binPath(L"..\\planted\\kr-planted.dll").c_str(),
+                                  work_.file(name + L".dll").c_str(), FALSE));
+        }
         krtest::RunOptions options;
         options.setEnv = {{L"TMP", temp_.path()}, {L"TEMP", temp_.path()}};
         options.currentDirectory = work_.path();
         return krtest::run(copy, args, options);
     }
 
-    bool plantedWasLoaded() const { return krtest::exists(work_.file(L"msi.dll.loaded")); }
+    bool plantedWasLoaded(const std::wstring& name) const { return krtest::exists(work_.file(name + L".dll.loaded")); }
 
     krtest::ScratchDir temp_;
     krtest::ScratchDir work_;
 };
 
 TEST_F(PlantedLibrary, IsLoadedByAProgramWithTheOrdinarySearch) {
-    EXPECT_EQ(runBesidePlanted(L"kr-load-by-name.exe", {L"msi.dll"}).exitCode, 1u);
-    EXPECT_TRUE(plantedWasLoaded());
+    for (const std::wstring& name : planted_) {
+        EXPECT_EQ(runBesidePlanted(L"kr-load-by-name.exe", {name + L".dll"}).exitCode, 1u);
+        EXPECT_TRUE(plantedWasLoaded(name)) << krtest::utf8(name);
+    }
 }
 
 TEST_F(PlantedLibrary, IsNeverLoadedByTheLauncher) {
     removeSampleIfInstalled();
     EXPECT_EQ(runBesidePlanted(L"kr-sample-setup.exe", {L"uninstall"}).exitCode, 1605u);
-    EXPECT_FALSE(plantedWasLoaded());
+    for (const std::wstring& name : planted_) {
+        EXPECT_FALSE(plantedWasLoaded(name)) << krtest::utf8(name);
+    }
 }
 
 TEST_F(LauncherRun, DirectoriesPlantedUnderTheComingNamesAreLeftAlone) {

@@ -4,11 +4,13 @@
 //   cmdline=<GetCommandLineW()>   argc=<n>   arg<i>=<CommandLineToArgvW element i> for i = 0..n-1
 //   pid=<process id, decimal>   flags=<STARTUPINFO dwFlags, 0x%08X>   show=<wShowWindow, decimal>
 //   console=<1 when GetConsoleWindow() is not NULL, else 0>
+//   parent=<the command line of the process that started it, read from that process; empty when unreadable>
 // Exit code: KR_ECHO_EXIT (unsigned 32-bit, decimal or 0x-prefixed hex), 0 when unset; 0x4B524543 when
 // KR_ECHO_EXIT is malformed or the report cannot be written.
 #include <windows.h>
 
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -55,6 +57,39 @@ bool parseExitCode(const std::wstring& text, UINT& code) {
     return true;
 }
 
+// Reads `size` bytes at `address` of `process`.
+bool readMemory(HANDLE process, const void* address, void* buffer, size_t size) {
+    SIZE_T read = 0;
+    return ReadProcessMemory(process, address, buffer, size, &read) && read == size;
+}
+
+// The command line of the process that started this one, as that process holds it: what it was really given.
+std::string parentCommandLine() {
+    PROCESS_BASIC_INFORMATION self{};
+    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &self, sizeof(self), nullptr) != 0) {
+        return std::string();
+    }
+    const DWORD parentId = static_cast<DWORD>(self.InheritedFromUniqueProcessId);
+    const HANDLE parent = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId);
+    if (!parent) {
+        return std::string();
+    }
+    std::string text;
+    PROCESS_BASIC_INFORMATION info{};
+    PEB peb{};
+    RTL_USER_PROCESS_PARAMETERS parameters{};
+    if (NtQueryInformationProcess(parent, ProcessBasicInformation, &info, sizeof(info), nullptr) == 0 &&
+        readMemory(parent, info.PebBaseAddress, &peb, sizeof(peb)) &&
+        readMemory(parent, peb.ProcessParameters, &parameters, sizeof(parameters))) {
+        std::wstring commandLine(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+        if (readMemory(parent, parameters.CommandLine.Buffer, &commandLine[0], parameters.CommandLine.Length)) {
+            text = utf8(commandLine.c_str());
+        }
+    }
+    CloseHandle(parent);
+    return text;
+}
+
 std::string report() {
     const wchar_t* commandLine = GetCommandLineW();
     std::string text = "cmdline=" + utf8(commandLine) + "\n";
@@ -77,6 +112,7 @@ std::string report() {
     text += std::string("flags=") + flags + "\n";
     text += "show=" + std::to_string(startupInfo.wShowWindow) + "\n";
     text += std::string("console=") + (GetConsoleWindow() ? "1" : "0") + "\n";
+    text += "parent=" + parentCommandLine() + "\n";
     return text;
 }
 

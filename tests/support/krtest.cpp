@@ -226,6 +226,10 @@ StartedProgram::StartedProgram(const std::wstring& program, const std::wstring& 
     startup.hStdInput = nul.h;
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
+    std::wstring desktop = options.desktop;
+    if (!desktop.empty()) {
+        startup.lpDesktop = desktop.data();
+    }
     PROCESS_INFORMATION process{};
     std::wstring line = commandLine;
     std::wstring environment = environmentBlock(options);
@@ -373,6 +377,36 @@ void writeFile(const std::wstring& path, const std::string& bytes) {
     }
 }
 
+std::map<std::string, std::string> readEchoReport(const std::wstring& path) {
+    std::map<std::string, std::string> values;
+    const std::string text = readFile(path);
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+        const std::string line = text.substr(start, end - start);
+        const size_t equals = line.find('=');
+        values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values;
+}
+
+std::map<std::string, std::string> reportedProperties(const std::map<std::string, std::string>& echoReport) {
+    std::map<std::string, std::string> properties;
+    const auto commandLine = echoReport.find("cmdline");
+    const std::string marker = "KR_PROPS|";
+    const size_t at = commandLine == echoReport.end() ? std::string::npos : commandLine->second.find(marker);
+    if (at == std::string::npos) {
+        return properties;
+    }
+    const std::string pairs = commandLine->second.substr(at + marker.size());
+    size_t start = 0;
+    for (size_t end = pairs.find('|'); end != std::string::npos; start = end + 1, end = pairs.find('|', start)) {
+        const std::string pair = pairs.substr(start, end - start);
+        const size_t equals = pair.find('=');
+        properties[pair.substr(0, equals)] = equals == std::string::npos ? std::string() : pair.substr(equals + 1);
+    }
+    return properties;
+}
+
 std::string readFile(const std::wstring& path) {
     Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -453,5 +487,27 @@ std::wstring wide(const std::string& text) {
     MultiByteToWideChar(CP_UTF8, 0, text.data(), length, out.data(), static_cast<int>(out.size()));
     return out;
 }
+
+// Named by the process, so that test programs that run at the same time have one each.
+HiddenDesktop::HiddenDesktop()
+    : stationName_(L"KrHiddenStation" + std::to_wstring(GetCurrentProcessId())),
+      station_(CreateWindowStationW(stationName_.c_str(), 0, WINSTA_ALL_ACCESS, nullptr)) {
+    const HWINSTA own = GetProcessWindowStation();
+    if (station_ && SetProcessWindowStation(station_)) {
+        desktop_ = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        SetProcessWindowStation(own);
+    }
+}
+
+HiddenDesktop::~HiddenDesktop() {
+    if (desktop_) {
+        CloseDesktop(desktop_);
+    }
+    if (station_) {
+        CloseWindowStation(station_);
+    }
+}
+
+std::wstring HiddenDesktop::name() const { return stationName_ + L"\\Default"; }
 
 } // namespace krtest

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -26,6 +27,8 @@ struct RunOptions {
     bool answerDescendantDialogs = true;
     // Extra CreateProcessW flags, e.g. DETACHED_PROCESS so that the child starts without a console.
     DWORD creationFlags = 0;
+    // "station\\desktop" to start the child on; empty for this program's own.
+    std::wstring desktop;
 };
 
 struct RunResult {
@@ -105,6 +108,31 @@ private:
     bool wasSet_ = false;
     std::wstring previous_;
 };
+
+// A window station with one desktop that nobody sees, as a service or a deployment agent in session 0 has;
+// RunOptions::desktop = name() starts a child there.
+class HiddenDesktop {
+public:
+    HiddenDesktop();
+    ~HiddenDesktop();
+    HiddenDesktop(const HiddenDesktop&) = delete;
+    HiddenDesktop& operator=(const HiddenDesktop&) = delete;
+
+    bool ready() const { return desktop_ != nullptr; }
+    std::wstring name() const;
+
+private:
+    std::wstring stationName_;
+    HWINSTA station_;
+    HDESK desktop_ = nullptr;
+};
+
+// kr-echo's report in `path`: each "name=value" line as one entry.
+std::map<std::string, std::string> readEchoReport(const std::wstring& path);
+
+// The properties a test package reported through kr-echo, as the installer had them: the NAME=value pairs
+// between the bars after "KR_PROPS|" on kr-echo's command line.
+std::map<std::string, std::string> reportedProperties(const std::map<std::string, std::string>& echoReport);
 
 void writeFile(const std::wstring& path, const std::string& bytes);
 std::string readFile(const std::wstring& path);

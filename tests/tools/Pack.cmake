@@ -28,8 +28,17 @@ endforeach()
 target_link_libraries(test_kestrel-pack PRIVATE kestrel_pack psapi imagehlp)
 add_dependencies(test_kestrel-pack kestrel-pack kestrel-launcher kr-spawn)
 
-# The Linux wrapper, run from bash under the same Wine session.
-add_test(NAME test_kestrel-pack-wrapper
-  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/kestrel-pack-wrapper-test.sh
-          ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${KR_PACKTEST_MSI})
-set_tests_properties(test_kestrel-pack-wrapper PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 240)
+# The native packer against kestrel-pack.exe, run from bash under the same Wine session: the same bytes and
+# messages, and its setup installs.
+add_test(NAME test_kestrel-pack-native
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/native-packer-test.sh
+          ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${KR_PACKTEST_MSI} ${KR_SAMPLE_MSI})
+set_tests_properties(test_kestrel-pack-native PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 240
+  RESOURCE_LOCK ${KR_INSTALLER_LOCK})
+set_tests_properties(test_kestrel-pack PROPERTIES RESOURCE_LOCK ${KR_INSTALLER_LOCK})
+
+# A packed setup signed with a throwaway certificate: verified, read by --info and --extract, installed.
+add_test(NAME test_kestrel-pack-signing
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/signing-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${KR_PACKTEST_MSI})
+set_tests_properties(test_kestrel-pack-signing PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 240
+  RESOURCE_LOCK ${KR_INSTALLER_LOCK})

@@ -1,8 +1,10 @@
 // Tests of the packer: what a setup carries, its version block, determinism, refusals, memory, the setup at work.
+#include "Crc32c.h"
 #include "PackageEdit.h"
 #include "Packer.h"
+#include "PeImage.h"
 #include "RecordingAppender.h"
-#include "VersionBlock.h"
+#include "SetupResources.h"
 #include "krpack.h"
 #include "krtest.h"
 
@@ -161,7 +163,11 @@ TEST(PackedSetup, CarriesThePackageItsCodeAndTheLauncherManifest) {
 
     const DataFile packed(setup);
     const DataFile launcher(kLauncher);
-    EXPECT_EQ(packed.resource(L"msi", RT_RCDATA), krtest::readFile(kPackage));
+    const std::string package = krtest::readFile(kPackage);
+    EXPECT_EQ(packed.resource(L"msi", RT_RCDATA), package);
+    Crc32c digest;
+    digest.update(package.data(), package.size());
+    EXPECT_EQ(packed.resource(L"msi_digest", RT_RCDATA), digest.text());
     const std::string code = packed.resource(L"product_code", RT_RCDATA);
     EXPECT_EQ(code, kProductCode);
     EXPECT_EQ(code.size(), 38u);
@@ -205,20 +211,6 @@ TEST(PackedSetup, VersionBlockDescribesTheProduct) {
     EXPECT_EQ(version.fixed.dwFileDateMS | version.fixed.dwFileDateLS, 0u);
 }
 
-TEST(PackedSetup, FixedVersionTakesUpToFourNumericFields) {
-    using pack::FixedVersion;
-    EXPECT_EQ(pack::parseFixedVersion(L"1.2.3.4"), (FixedVersion{1, 2, 3, 4}));
-    EXPECT_EQ(pack::parseFixedVersion(L"1.2"), (FixedVersion{1, 2, 0, 0}));
-    EXPECT_EQ(pack::parseFixedVersion(L"7"), (FixedVersion{7, 0, 0, 0}));
-    EXPECT_EQ(pack::parseFixedVersion(L"1.2.3.4.5"), (FixedVersion{1, 2, 3, 4}));
-    EXPECT_EQ(pack::parseFixedVersion(L"255.255.65535"), (FixedVersion{255, 255, 65535, 0}));
-    EXPECT_EQ(pack::parseFixedVersion(L"2.0-beta.7"), (FixedVersion{2, 0, 0, 0}));
-    EXPECT_EQ(pack::parseFixedVersion(L"1.65536.3"), (FixedVersion{1, 0, 0, 0}));
-    EXPECT_EQ(pack::parseFixedVersion(L"1..3"), (FixedVersion{1, 0, 0, 0}));
-    EXPECT_EQ(pack::parseFixedVersion(L" 1.2"), (FixedVersion{0, 0, 0, 0}));
-    EXPECT_EQ(pack::parseFixedVersion(L""), (FixedVersion{0, 0, 0, 0}));
-}
-
 TEST(PackedSetup, IsDeterministicWithoutTimeStampsAndWithAValidChecksum) {
     krtest::ScratchDir first;
     krtest::ScratchDir second;
@@ -231,8 +223,8 @@ TEST(PackedSetup, IsDeterministicWithoutTimeStampsAndWithAValidChecksum) {
     const PeFacts facts = readPeFacts(image);
     EXPECT_EQ(facts.timeDateStamp, readPeFacts(krtest::readFile(kLauncher)).timeDateStamp);
     EXPECT_EQ(facts.timeDateStamp, 0u);
-    // Root, the three types and one directory of languages for each of the four names.
-    EXPECT_EQ(facts.resourceDirectoryStamps.size(), 1u + 3u + 4u);
+    // Root, the three types and one directory of languages for each of the five names.
+    EXPECT_EQ(facts.resourceDirectoryStamps.size(), 1u + 3u + 5u);
     for (const DWORD stamp : facts.resourceDirectoryStamps) {
         EXPECT_EQ(stamp, 0u);
     }
@@ -304,7 +296,8 @@ TEST(PackerRefusal, LeavesTheOutputAsItWas) {
          "The package '" + utf8(badCode) + "' has the ProductCode '{not-a-guid}', which is not a GUID"},
         {"missing package", kLauncher, scratch.file(L"missing.msi"),
          "The package '" + utf8(scratch.file(L"missing.msi")) + "' does not exist"},
-        {"launcher not an executable", textFile, kPackage, "The launcher '" + utf8(textFile) + "' is not a Windows"},
+        {"launcher not an executable", textFile, kPackage,
+         "The launcher '" + utf8(textFile) + "' cannot be packed: it is not a Windows executable"},
         {"launcher already packed", packed, kPackage, "The launcher '" + utf8(packed) + "' already carries a package"},
     };
     krtest::ScratchDir out;
@@ -341,7 +334,7 @@ TEST(PackerRefusal, OutputThatCannotBeReplacedStaysWithNoTemporaryLeft) {
     const krtest::RunResult result = krtest::run(kPacker, {kPackage, existing});
     CloseHandle(held);
     EXPECT_EQ(result.exitCode, 1u);
-    EXPECT_TRUE(contains(result.err, "kestrel-pack: MoveFileEx(")) << result.err;
+    EXPECT_TRUE(contains(result.err, "kestrel-pack: Cannot move '")) << result.err;
     EXPECT_EQ(krtest::readFile(existing), "the previous setup");
     EXPECT_TRUE(tempFilesIn(out.path()).empty());
 }
@@ -373,6 +366,54 @@ TEST(PackedSetup, InstallsAndRemovesTheProduct) {
 
     // Nothing left to remove: the installer's status for an unknown product, in full.
     EXPECT_EQ(krtest::run(setup, {L"uninstall"}).exitCode, static_cast<uint32_t>(ERROR_UNKNOWN_PRODUCT));
+}
+
+// A setup with one byte of its package changed stops before msiexec: exit code -1, one line on standard error,
+// nothing installed and nothing left in its temporary directory; one box where someone can see it, none where
+// nobody can.
+TEST(PackedSetup, WithADamagedPackageInstallsNothing) {
+    krtest::ScratchDir scratch;
+    const std::wstring setup = scratch.file(L"damaged-setup.exe");
+    ASSERT_EQ(krtest::run(kPacker, {kPackage, setup}).exitCode, 0u);
+    std::string bytes = krtest::readFile(setup);
+    {
+        pack::MemorySource source(pack::ByteView{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+        const pack::PeImage image(source);
+        const pack::ResourceData* package =
+            image.resources().find(pack::kResourceTypeRawData, pack::kPackageResource, 0);
+        ASSERT_NE(package, nullptr);
+        bytes[package->offset + package->size / 3] ^= 0x20;
+    }
+    krtest::writeFile(setup, bytes);
+    const std::wstring installDir = programFilesX86() + L"\\Kestrel Packtest";
+    const std::string message =
+        "The installer package inside damaged-setup.exe is damaged; download damaged-setup.exe again";
+
+    const krtest::HiddenDesktop hidden;
+    ASSERT_TRUE(hidden.ready()) << GetLastError();
+    krtest::ScratchDir temp;
+    krtest::RunOptions unseen;
+    unseen.setEnv = {{L"TMP", temp.path()}, {L"TEMP", temp.path()}};
+    unseen.unsetEnv = {L"KESTREL_DEBUG"};
+    unseen.desktop = hidden.name();
+    unseen.timeoutMs = 20000;
+    const krtest::RunResult result = krtest::run(setup, {L"/qn"}, unseen);
+    EXPECT_FALSE(result.timedOut) << "the launcher waited on a box nobody can see";
+    EXPECT_EQ(result.exitCode, 0xFFFFFFFFu);
+    EXPECT_TRUE(result.dialogs.empty());
+    EXPECT_EQ(result.err, message + "\r\n");
+    EXPECT_FALSE(krtest::exists(installDir));
+    EXPECT_TRUE(krtest::listDir(temp.path()).empty());
+
+    krtest::RunOptions seen = unseen;
+    seen.desktop.clear();
+    const krtest::RunResult shown = krtest::run(setup, {L"/qn"}, seen);
+    EXPECT_EQ(shown.exitCode, 0xFFFFFFFFu);
+    ASSERT_EQ(shown.dialogs.size(), 1u);
+    EXPECT_EQ(shown.dialogs[0].caption, L"damaged-setup.exe");
+    EXPECT_EQ(utf8(shown.dialogs[0].text), message);
+    EXPECT_FALSE(krtest::exists(installDir));
+    EXPECT_TRUE(krtest::listDir(temp.path()).empty());
 }
 
 struct MemoryUse {
@@ -432,8 +473,9 @@ TEST(PackedSetup, LargePackageIsNotHeldTwiceInMemory) {
     ASSERT_GT(packageSize, 256u << 20);
 
     pack::PackSummary summary;
-    const MemoryUse memory =
-        privateBytesDuring([&] { summary = pack::pack({kLauncher, bigPackage, scratch.file(L"big-setup.exe")}); });
+    const MemoryUse memory = privateBytesDuring([&] {
+        summary = pack::pack({utf8(kLauncher), utf8(bigPackage), utf8(scratch.file(L"big-setup.exe"))});
+    });
 
     const double copies = static_cast<double>(memory.peak - memory.before) / static_cast<double>(packageSize);
     std::printf("package of %zu bytes; private bytes %zu before the pack, peak %zu (%.2f package sizes more)\n",
@@ -442,7 +484,7 @@ TEST(PackedSetup, LargePackageIsNotHeldTwiceInMemory) {
     // The package is written from its mapped view; the packer holds no copy of it.
     EXPECT_LT(copies, 0.5);
     EXPECT_EQ(summary.packageSize, packageSize);
-    EXPECT_EQ(summary.productCode.toString(), KR_BIG_PRODUCT_CODE);
+    EXPECT_EQ(summary.productCode, utf8(KR_BIG_PRODUCT_CODE));
 
     const DataFile packed(scratch.file(L"big-setup.exe"));
     const HRSRC payload = FindResourceW(packed.handle(), L"msi", RT_RCDATA);

@@ -109,9 +109,27 @@ tstring replaceAll(const tstring& s, const tstring& search, const tstring& repla
     return result;
 }
 
+namespace {
+
+// Narrow message text as UTF-8; text that is not valid UTF-8 is widened byte by byte rather than lost.
+tstring decodeMessageText(const std::string& text) {
+    const tstring decoded = decodeUtf8(text);
+    if (!decoded.empty() || text.empty()) {
+        return decoded;
+    }
+    tstring widened;
+    widened.reserve(text.size());
+    for (const char c : text) {
+        widened += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    return widened;
+}
+
+} // namespace
+
 MessageBuilder::MessageBuilder(const tstring& text) : text_(text) {}
 
-MessageBuilder::MessageBuilder(const std::string& utf8) : text_(decodeUtf8(utf8)) {}
+MessageBuilder::MessageBuilder(const std::string& utf8) : text_(decodeMessageText(utf8)) {}
 
 MessageBuilder::MessageBuilder(const char* utf8) { *this << utf8; }
 
@@ -126,25 +144,12 @@ MessageBuilder& MessageBuilder::operator<<(const wchar_t* text) {
 }
 
 MessageBuilder& MessageBuilder::operator<<(const std::string& utf8) {
-    text_ += decodeUtf8(utf8);
+    text_ += decodeMessageText(utf8);
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(const char* utf8) {
-    if (!utf8) {
-        text_ += L"NULL";
-        return *this;
-    }
-    // Text that is not valid UTF-8 is widened byte by byte rather than lost.
-    const std::string text(utf8);
-    const tstring decoded = decodeUtf8(text);
-    if (decoded.empty() && !text.empty()) {
-        for (char c : text) {
-            *this << c;
-        }
-    } else {
-        text_ += decoded;
-    }
+    text_ += utf8 ? decodeMessageText(utf8) : tstring(L"NULL");
     return *this;
 }
 

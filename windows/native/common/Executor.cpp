@@ -2,6 +2,7 @@
 #include "Executor.h"
 
 #include "Log.h"
+#include "MsiCommandLine.h"
 #include "WinErrorHandling.h"
 
 #include <utility>
@@ -15,27 +16,12 @@ constexpr size_t kMaxCommandLineLength = 32766;
 
 bool hasBlank(const tstring& s) { return s.find_first_of(L" \t") != tstring::npos; }
 
-bool isAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
-
-// A property name as the installer program takes it from its command line: "INSTALLDIR", "_Flag", "A.B2".
-bool isPropertyName(const tstring& name) {
-    if (name.empty() || !(isAsciiLetter(name[0]) || name[0] == L'_')) {
-        return false;
-    }
-    for (const wchar_t c : name) {
-        if (!(isAsciiLetter(c) || (c >= L'0' && c <= L'9') || c == L'_' || c == L'.')) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // NAME=value with a blank in the value becomes NAME="value" with inner double quotes doubled, the only form
 // in which the installer program accepts such a value (quotes around the whole element make it reject the
 // line). NAME="..." is kept as it is. False when `arg` is no property assignment.
 bool quotePropertyValue(tstring& arg) {
     const size_t equals = arg.find(L'=');
-    if (equals == tstring::npos || !isPropertyName(arg.substr(0, equals))) {
+    if (equals == tstring::npos || !msi::isPropertyName(arg.substr(0, equals))) {
         return false;
     }
     const tstring value = arg.substr(equals + 1);
@@ -53,6 +39,11 @@ Executor::Executor(const tstring& programPath)
 
 Executor& Executor::addArg(const tstring& arg) {
     args.push_back(arg);
+    return *this;
+}
+
+Executor& Executor::setArgumentText(const tstring& text) {
+    argumentText = text;
     return *this;
 }
 
@@ -101,6 +92,9 @@ tstring Executor::buildCommandLine() const {
         if (!quotePropertyValue(elements.back())) {
             quoteArg(elements.back());
         }
+    }
+    if (!argumentText.empty()) {
+        elements.push_back(argumentText);
     }
     return tstrings::joinRange(elements.begin(), elements.end(), L" ");
 }

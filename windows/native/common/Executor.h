@@ -15,6 +15,8 @@ public:
     explicit Executor(const tstring& programPath);
 
     Executor& addArg(const tstring& arg);
+    // Text the child receives as it stands, after the arguments and one blank; nothing when empty.
+    Executor& setArgumentText(const tstring& text);
 
     Executor& setVisible(bool enabled);
     Executor& setInheritHandles(bool enabled);
@@ -27,7 +29,8 @@ public:
     // Starts the child, waits for it without a time limit and returns its 32-bit exit code bit for bit.
     int execAndWaitForExit() const;
 
-    // The program path and the arguments, each quoted for the child, joined by single spaces.
+    // The program path and the arguments, each quoted for the child, then the argument text, joined by single
+    // spaces.
     tstring buildCommandLine() const;
 
 private:
@@ -41,6 +44,7 @@ private:
     bool suspended;
     HANDLE jobObject;
     tstring_array args;
+    tstring argumentText;
     tstring appPath;
     std::function<void(HANDLE)> afterStart;
 };

@@ -6,7 +6,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
+
+class Crc32c;
 
 class Resource {
 public:
@@ -21,6 +24,12 @@ public:
     // Writes the bytes straight from the module's image through a FileWriter; the destination changes only
     // when all of them were written.
     void writeToFile(const tstring& path) const;
+    // As writeToFile, in pieces, each taken into a CRC-32C just before it is written, so that the bytes are
+    // read once. `verify` gets the CRC of all of them before the file is moved into place; what it raises
+    // leaves nothing behind.
+    void writeToFile(const tstring& path, const std::function<void(const Crc32c&)>& verify) const;
+    // Whether the module has the resource; a lookup that fails for any other reason raises.
+    bool exists() const;
 
 private:
     // The first byte in the module's image, valid while the module is loaded; `size` receives the byte count.

@@ -16,6 +16,11 @@ int wlaunch(const std::nothrow_t&, const MainRoutine& mainRoutine) noexcept {
             console = std::make_unique<Console>();
         }
     });
+    // Where nobody can see a box, nobody can close it either: the failure is then reported on standard error
+    // and in its record only, and the run ends at once.
+    if (!SysInfo::isWindowStationVisible()) {
+        return launch(std::nothrow, mainRoutine, &defaultLastErrorAppender());
+    }
     LastErrorGuiLogAppender guiAppender;
     TeeLogAppender lastErrorAppenders(&defaultLastErrorAppender(), &guiAppender);
     return launch(std::nothrow, mainRoutine, &lastErrorAppenders);

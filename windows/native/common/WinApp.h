@@ -10,7 +10,8 @@
 namespace app {
 
 // Opens the debug console when KESTREL_DEBUG is "true", then runs app::launch with the standard-error and
-// message-box last-error appenders. 0 when the routine returned, 1 when it failed.
+// message-box last-error appenders; without the box on a window station nobody can see. 0 when the routine
+// returned, 1 when it failed.
 int wlaunch(const std::nothrow_t&, const MainRoutine& mainRoutine) noexcept;
 
 } // namespace app

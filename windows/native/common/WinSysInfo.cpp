@@ -6,6 +6,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <vector>
@@ -132,6 +133,21 @@ tstring_array getCommandArgs(CommandArgProgramNameMode mode) {
     return result;
 }
 
+tstring getArgumentText() {
+    const tstring commandLine = GetCommandLineW();
+    // The program name ends where the system's own split ends it: at the closing quote of a quoted name,
+    // otherwise at the first blank. Backslashes mean nothing there.
+    size_t end = 0;
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        const size_t closing = commandLine.find(L'"', 1);
+        end = closing == tstring::npos ? commandLine.size() : closing + 1;
+    } else {
+        end = std::min(commandLine.find_first_of(L" \t"), commandLine.size());
+    }
+    const size_t text = commandLine.find_first_not_of(L" \t", end);
+    return text == tstring::npos ? tstring() : commandLine.substr(text);
+}
+
 HMODULE getCurrentModuleHandle() {
     HMODULE module = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -166,6 +182,14 @@ tstring getTempDir() {
     // GetTempPath2W answers as GetTempPathW does for everyone but SYSTEM; older systems lack it.
     const auto tempPath2 = optionalKernelFunction<TempPathFunction>("GetTempPath2W");
     return getTempDirImpl(tempPath2 ? tempPath2 : GetTempPathW);
+}
+
+bool isWindowStationVisible() {
+    USEROBJECTFLAGS flags{};
+    if (!GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags), nullptr)) {
+        return true;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
 void restrictLibrarySearch() {

@@ -15,6 +15,10 @@ enum class CommandArgProgramNameMode : int32_t { IncludeProgramName = 0, Exclude
 // The process command line as split by CommandLineToArgvW, pieces unchanged.
 tstring_array getCommandArgs(CommandArgProgramNameMode mode);
 
+// The process command line as typed after the program name: without that name's token and the blanks that
+// follow it, everything else unchanged.
+tstring getArgumentText();
+
 // The module that contains this code; no reference is taken.
 HMODULE getCurrentModuleHandle();
 
@@ -40,6 +44,10 @@ tstring getMsiexecPath();
 // as SYSTEM gets the system's own temporary directory where Windows has one (only SYSTEM can write there);
 // every other user gets the user's temporary directory.
 tstring getTempDir();
+
+// Whether the process's window station is one a user can see. A service, a deployment agent in session 0 and
+// a build runner have none, and a modal box there would wait for ever. True when the system cannot tell.
+bool isWindowStationVisible();
 
 // From here on, libraries loaded by name come from the system directory only, never from beside the
 // executable, where a download folder may hold a planted one. Windows 7 without its loader update lacks the

@@ -9,6 +9,7 @@
 
 namespace {
 
+const int kRaiseLine = __LINE__ + 1;
 [[noreturn]] void raiseFromAnonymousNamespace() { KR_RAISE("inner failure"); }
 
 struct Thrower {
@@ -52,7 +53,7 @@ TEST(KrErrorTest, LocatedMessageAndBareMessageOverRuntimeError) {
         FAIL();
     } catch (const KrError<std::runtime_error>& error) {
         const std::string what = error.what();
-        EXPECT_EQ(what.rfind("ErrorHandling_test.cpp(", 0), 0u) << what;
+        EXPECT_EQ(what.rfind("ErrorHandling_test.cpp(" + std::to_string(kRaiseLine) + ")", 0), 0u) << what;
         EXPECT_NE(what.find(") at `anonymous-namespace'::raiseFromAnonymousNamespace(): inner failure"),
                   std::string::npos)
             << what;

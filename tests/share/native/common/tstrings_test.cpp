@@ -67,6 +67,8 @@ TEST(MessageBuilderTest, InsertionsAndReadOut) {
     EXPECT_EQ(builder.str(), L"w\u00fcC:\\J\u00fcrgenNULL -5 4294967295");
     EXPECT_EQ(builder.utf8(), "w\xC3\xBC" "C:\\J\xC3\xBCrgenNULL -5 4294967295");
     EXPECT_EQ(MessageBuilder("\xE6\x96\x87").str(), L"\u6587");
+    // Text that is no UTF-8 still arrives, each byte as the character of the same value.
+    EXPECT_EQ((MessageBuilder() << "C:\\J\xFCrgen\xC3(" << std::string("\xFF")).str(), L"C:\\J\u00fcrgen\u00c3(\u00ff");
     std::ostringstream narrow;
     narrow << (MessageBuilder() << L"\u6587");
     EXPECT_EQ(narrow.str(), "\xE6\x96\x87");

@@ -44,17 +44,7 @@ protected:
         SetEnvironmentVariableW(L"KR_ECHO_EXIT", nullptr);
     }
 
-    std::map<std::string, std::string> report() const {
-        std::map<std::string, std::string> values;
-        const std::string text = krtest::readFile(reportPath_);
-        size_t start = 0;
-        for (size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
-            const std::string line = text.substr(start, end - start);
-            const size_t equals = line.find('=');
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-        }
-        return values;
-    }
+    std::map<std::string, std::string> report() const { return krtest::readEchoReport(reportPath_); }
 
     krtest::ScratchDir scratch_;
     const std::wstring reportPath_ = scratch_.file(L"report.txt");
@@ -62,6 +52,11 @@ protected:
     CapturingAppender log_;
     LogAppender* saved_ = nullptr;
 };
+
+// A program path as the executor puts it first on the command line: quoted when it holds a blank.
+std::wstring asFirstElement(const std::wstring& path) {
+    return path.find_first_of(L" \t") == std::wstring::npos ? path : L"\"" + path + L"\"";
+}
 
 std::wstring pidOf(const Record& record) { return record.message.substr(record.message.rfind(L"PID=") + 4); }
 
@@ -116,13 +111,14 @@ TEST_F(ExecutorTest, ChildReceivesTheComposedLine) {
         .addArg(L"a")
         .addArg(L"")
         .addArg(L"b")
-        .addArg(L"MSG=say \"hi\" now");
+        .addArg(L"MSG=say \"hi\" now")
+        .setArgumentText(L"X=\"a \\\"b  \"\tc");
     ASSERT_EQ(executor.execAndWaitForExit(), 0);
 
     const auto child = report();
-    const std::wstring expected = echo_ + L" /i \"C:\\Program Files\\x.exe\" \"a\tb\" \"already quoted\" "
+    const std::wstring expected = asFirstElement(echo_) + L" /i \"C:\\Program Files\\x.exe\" \"a\tb\" \"already quoted\" "
                                           L"INSTALLDIR=\"C:\\Program Files\\App\" x=\"y z\" a  b "
-                                          L"MSG=\"say \"\"hi\"\" now\"";
+                                          L"MSG=\"say \"\"hi\"\" now\" X=\"a \\\"b  \"\tc";
     EXPECT_EQ(child.at("cmdline"), utf8(expected));
     EXPECT_EQ(executor.buildCommandLine(), expected);
 
@@ -207,7 +203,7 @@ TEST_F(ExecutorTest, SuspendedChildIsPutInItsJobBeforeItRuns) {
     EXPECT_EQ(waitInHook, static_cast<DWORD>(WAIT_TIMEOUT));
     ASSERT_EQ(log_.records.size(), 4u);
     EXPECT_EQ(log_.records[0].message,
-              L"CreateProcess[suspended][inherit](" + echo_ + L", " + echo_ + L") succeeded; PID=" + pid);
+              L"CreateProcess[suspended][inherit](" + echo_ + L", " + asFirstElement(echo_) + L") succeeded; PID=" + pid);
     EXPECT_EQ(log_.records[1].message, L"AssignProcessToJobObject(PID=" + pid + L")");
     EXPECT_EQ(log_.records[1].function, L"Executor::startProcess");
     EXPECT_EQ(log_.records[2].message, L"ResumeThread()");
@@ -235,7 +231,7 @@ TEST_F(ExecutorTest, MissingProgramRaisesCreateProcessFailureWithSystemDescripti
 
 TEST_F(ExecutorTest, CommandLineBeyondWhatTheSystemTakesIsRefusedNeverCut) {
     // 32,766 characters plus the terminator fill the system's limit exactly; one more is refused.
-    const std::wstring prefix = echo_ + L" ";
+    const std::wstring prefix = asFirstElement(echo_) + L" ";
     Executor longest(echo_);
     longest.addArg(std::wstring(32766 - prefix.size(), L'a'));
     ASSERT_EQ(longest.execAndWaitForExit(), 0);

@@ -207,6 +207,15 @@ TEST(FileWriter, RefusedReplacementRaisesAndRemovesTheTemporaryFile) {
     EXPECT_EQ(krtest::readFile(destination), "old");
 }
 
+TEST(MoveFile, CreatesTheMissingFoldersOfTheDestination) {
+    krtest::ScratchDir dir;
+    krtest::writeFile(dir.file(L"source.bin"), rawBytes);
+    const std::wstring destination = dir.file(L"new\\deeper\\moved.bin");
+    moveFile(dir.file(L"source.bin"), destination);
+    EXPECT_EQ(krtest::readFile(destination), rawBytes);
+    EXPECT_FALSE(krtest::exists(dir.file(L"source.bin")));
+}
+
 TEST(FileWriter, MissingDirectoryRaisesTheTempFileFailure) {
     krtest::ScratchDir dir;
     const std::wstring missing = dir.file(L"missing");

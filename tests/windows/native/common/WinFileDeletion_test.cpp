@@ -95,20 +95,21 @@ TEST(DeleteAll, KeepsOnlyTheOpenFileAndItsAncestors) {
     for (const wchar_t* sub : {L"", L"\\one", L"\\one\\inner", L"\\two"}) {
         makeDir(root + sub);
     }
-    for (const wchar_t* file : {L"\\a.txt", L"\\one\\b.txt", L"\\one\\inner\\open.txt", L"\\one\\inner\\c.txt",
+    // The held file is the first of its directory to be enumerated: the files after it must go all the same.
+    for (const wchar_t* file : {L"\\a.txt", L"\\one\\b.txt", L"\\one\\inner\\0-open.txt", L"\\one\\inner\\c.txt",
                                 L"\\two\\d.txt"}) {
         krtest::writeFile(root + file, "x");
     }
-    const HeldFile held(root + L"\\one\\inner\\open.txt");
+    const HeldFile held(root + L"\\one\\inner\\0-open.txt");
     RecordCapture capture;
     EXPECT_FALSE(deleteAll(root, std::nothrow));
     EXPECT_EQ(krtest::listDir(root), std::vector<std::wstring>{L"one"});
     EXPECT_EQ(krtest::listDir(root + L"\\one"), std::vector<std::wstring>{L"inner"});
-    EXPECT_EQ(krtest::listDir(root + L"\\one\\inner"), std::vector<std::wstring>{L"open.txt"});
+    EXPECT_EQ(krtest::listDir(root + L"\\one\\inner"), std::vector<std::wstring>{L"0-open.txt"});
     // The one file that stayed is named, with the system's reason.
     const std::vector<std::wstring> warnings = capture.messages(L"WARNING");
     ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_EQ(warnings[0].rfind(L"Failed to delete [" + root + L"\\one\\inner\\open.txt] file. System error [32]", 0), 0u)
+    EXPECT_EQ(warnings[0].rfind(L"Failed to delete [" + root + L"\\one\\inner\\0-open.txt] file. System error [32]", 0), 0u)
         << u8(warnings[0]);
     EXPECT_TRUE(capture.messages(L"ERROR").empty());
 }

@@ -25,16 +25,23 @@ krtest::RunOptions probeOptions() {
 struct ArgsReport {
     std::vector<std::wstring> exclude;
     std::vector<std::wstring> include;
+    std::wstring text;
 };
 
-// The probe's "args" report: an "exclude:<element>" or "include:<element>" line per element.
+// The probe's "args" report: an "exclude:<element>" or "include:<element>" line per element, then
+// "text:<argument text>".
 ArgsReport parseArgsReport(const std::string& out) {
     ArgsReport report;
     std::istringstream stream(out);
     for (std::string line; std::getline(stream, line);) {
         const size_t colon = line.find(':');
-        (line.substr(0, colon) == "exclude" ? report.exclude : report.include)
-            .push_back(krtest::wide(line.substr(colon + 1)));
+        const std::string kind = line.substr(0, colon);
+        const std::wstring value = krtest::wide(line.substr(colon + 1));
+        if (kind == "text") {
+            report.text = value;
+        } else {
+            (kind == "exclude" ? report.exclude : report.include).push_back(value);
+        }
     }
     return report;
 }
@@ -132,6 +139,18 @@ TEST(CommandArgs, ProgramPathAloneGivesNoArgumentsOrOnlyItself) {
     const ArgsReport report = parseArgsReport(result.out);
     EXPECT_TRUE(report.exclude.empty());
     EXPECT_EQ(report.include, std::vector<std::wstring>{probe});
+}
+
+TEST(CommandArgs, ArgumentTextIsTheLineAfterTheProgramNameAsTyped) {
+    const std::wstring probe = krtest::binPath(L"kr-frame-probe.exe");
+    const std::wstring typed = L"args  INSTALLDIR=\"C:\\Some Dir\\\" \"two  words\"\tx\\\"y ";
+    // A quoted name ends at its closing quote, an unquoted one at the first blank; the blanks after it go.
+    for (const std::wstring& name : {krtest::quoteArgument(probe) + L" \t ", std::wstring(L"probe "),
+                                     std::wstring(L"\"pro be\"")}) {
+        const krtest::RunResult result = krtest::runCommandLine(probe, name + typed, probeOptions());
+        ASSERT_EQ(result.exitCode, 0u) << result.err;
+        EXPECT_EQ(parseArgsReport(result.out).text, typed) << krtest::utf8(name);
+    }
 }
 
 TEST(ModulePath, ExecutableQueriesNameTheRunningProgram) {

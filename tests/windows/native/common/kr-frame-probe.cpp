@@ -6,8 +6,8 @@
 //   runtime <errno>  sets errno, then throws a plain std::runtime_error
 //   int              throws an int
 //   nested <text>    as krerror, with a hook that writes a record while the message box is shown
-//   args             (also with no argument at all) prints getCommandArgs in both modes, stores 0:
-//                    "exclude:<element>" lines, then "include:<element>" lines
+//   args             (also with no argument at all) prints getCommandArgs in both modes, then the argument
+//                    text, stores 0: "exclude:<element>" lines, "include:<element>" lines, "text:<text>"
 //   paths            prints getProcessModulePath and getCurrentModulePath, stores 0
 // Printed lines are UTF-8 on standard output.
 #include "WinApp.h"
@@ -73,6 +73,7 @@ void probeMain() {
     } else if (mode == L"args") {
         printArgs(L"exclude:", SysInfo::CommandArgProgramNameMode::ExcludeProgramName);
         printArgs(L"include:", SysInfo::CommandArgProgramNameMode::IncludeProgramName);
+        writeLine(L"text:" + SysInfo::getArgumentText());
         storedExitCode = 0;
     } else if (mode == L"paths") {
         writeLine(SysInfo::getProcessModulePath());

@@ -1,0 +1,179 @@
+// Tests of packing on this system: refusals, a failure while writing, and the launcher of an installed tree.
+#include "PackError.h"
+#include "PackTest.h"
+#include "Packer.h"
+#include "PeImage.h"
+#include "ProductCode.h"
+#include "Utf.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using packtest::readFile;
+using packtest::ScratchDir;
+using packtest::writeFile;
+
+const std::string kLauncher = KR_TEST_LAUNCHER;
+const std::string kPackage = KR_TEST_PACKAGE;
+const std::string kPrevious = "the previous setup";
+
+// The launcher with a certificate table in its header, as signing leaves it.
+std::string signedLauncher() {
+    std::string bytes = readFile(kLauncher);
+    pack::MemorySource source(packtest::view(bytes));
+    const pack::PeImage image(source);
+    const size_t directory =
+        image.offsets().optionalHeader + pack::pe::kDataDirectories + pack::pe::kDirectorySecurity * 8;
+    pack::putLe32(reinterpret_cast<uint8_t*>(&bytes[directory]), static_cast<uint32_t>(bytes.size()));
+    pack::putLe32(reinterpret_cast<uint8_t*>(&bytes[directory + 4]), 16);
+    return bytes + std::string(16, '\0');
+}
+
+std::string packedReport(const std::string& output) {
+    std::string size = std::to_string(readFile(kPackage).size());
+    size.insert(size.size() - 3, ",");
+    return "Packed Kestrel Packtest 2.5.17 by Kestrel Pr\u00fcfstand, product code " KR_TEST_PRODUCT_CODE "\nWrote " +
+           output + " with a package of " + size + " bytes\n";
+}
+
+TEST(ProductCode, TakesGuidTextWithOrWithoutBracesAndDashesAndNothingElse) {
+    const std::string canonical = "{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}";
+    for (const std::string& text :
+         {canonical, std::string("{6f1c2b9e-4d7a-4e35-a0b8-93c5d2e1f604}"),
+          std::string("6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604"), std::string("6F1C2B9E4D7A4E35A0B893C5D2E1F604"),
+          std::string("{6F1C2B9E4D7A4E35A0B893C5D2E1F604}")}) {
+        EXPECT_EQ(pack::canonicalProductCode(text).value_or("<refused>"), canonical) << text;
+    }
+    for (const std::string& text :
+         {std::string(), std::string("{not-a-guid}"), std::string("{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604"),
+          std::string("{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F60G}"), std::string("{6F1C2B9E-4D7A4-E35-A0B8-93C5D2E1F604}"),
+          std::string(" {6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}"),
+          std::string("{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}\0", 39)}) {
+        EXPECT_FALSE(pack::canonicalProductCode(text)) << text;
+    }
+}
+
+TEST(Utf, KeepsEveryCodePointAndReplacesWhatIsMalformed) {
+    const std::string text = "A\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"; // A, u umlaut, euro sign, an emoji
+    EXPECT_EQ(pack::toUtf16(text), (std::u16string{u'A', 0x00FC, 0x20AC, 0xD83D, 0xDE00}));
+    EXPECT_EQ(pack::toUtf8(pack::toUtf16(text)), text);
+    // A stray continuation byte, an overlong form, an encoded surrogate, a cut sequence; a lone surrogate.
+    EXPECT_EQ(pack::toUtf16("\x80x\xC0\xAFy\xED\xA0\x80z\xE2\x82"),
+              u"\uFFFDx\uFFFD\uFFFDy\uFFFD\uFFFD\uFFFDz\uFFFD\uFFFD");
+    EXPECT_EQ(pack::toUtf8(std::u16string{u'a', 0xDC00, u'b'}), std::string("a\xEF\xBF\xBD") + "b");
+}
+
+// Each refusal: the whole message, and the output directory as it was.
+TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
+    const ScratchDir inputs;
+    const std::string text = inputs.file("notes.msi");
+    writeFile(text, "This is not an installer database.\n");
+    const std::string signedCopy = inputs.file("signed-launcher.exe");
+    writeFile(signedCopy, signedLauncher());
+    const std::string cut = inputs.file("cut-launcher.exe");
+    writeFile(cut, readFile(kLauncher).substr(0, 1024));
+    const std::string packed = inputs.file("packed.exe");
+    pack::pack({kLauncher, kPackage, packed});
+
+    const ScratchDir out;
+    const std::string existing = out.file("setup.exe");
+    const std::string missingDir = out.file("no-such-dir");
+    struct Case {
+        std::string launcher;
+        std::string package;
+        std::string output;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {kLauncher, text, existing, "Cannot open '" + text + "' as a Windows Installer package"},
+        {kLauncher, KR_TEST_NOCODE_PACKAGE, existing,
+         "The package '" KR_TEST_NOCODE_PACKAGE "' has no ProductCode property, so it does not install a product"},
+        {kLauncher, inputs.file("missing.msi"), existing,
+         "The package '" + inputs.file("missing.msi") + "' does not exist"},
+        {kLauncher, kPackage, missingDir + "/setup.exe", "The output directory '" + missingDir + "' does not exist"},
+        {kLauncher, kPackage, out.path(), "The output '" + out.path() + "' is a directory"},
+        {kLauncher, kPackage, kPackage, "The output '" + kPackage + "' would replace an input of the packer"},
+        {text, kPackage, existing, "The launcher '" + text + "' cannot be packed: it is not a Windows executable"},
+        {cut, kPackage, existing,
+         "The launcher '" + cut + "' cannot be packed: a section lies beyond the end of the file"},
+        {signedCopy, kPackage, existing,
+         "The launcher '" + signedCopy +
+             "' cannot be packed: it is signed, and its signature would not hold for the setup"},
+        {packed, kPackage, existing,
+         "The launcher '" + packed + "' already carries a package; pack from the bare kestrel-launcher.exe"},
+    };
+    writeFile(existing, kPrevious);
+    for (const Case& refusal : cases) {
+        std::string message = "<none>";
+        try {
+            pack::pack({refusal.launcher, refusal.package, refusal.output});
+        } catch (const pack::Error& error) {
+            message = error.what();
+        }
+        EXPECT_EQ(message.substr(0, refusal.message.size()), refusal.message);
+        EXPECT_EQ(readFile(existing), kPrevious) << refusal.message;
+        EXPECT_EQ(out.list(), std::vector<std::string>{"setup.exe"}) << refusal.message;
+    }
+}
+
+// The write fails when the setup is almost complete: the old setup stays, and no temporary file is left.
+TEST(PackerRefusal, FailureWhileWritingKeepsTheOldOutput) {
+    const ScratchDir out;
+    const std::string existing = out.file("setup.exe");
+    writeFile(existing, kPrevious);
+    packtest::RunOptions limited;
+    limited.fileSizeLimit = static_cast<long>(readFile(kLauncher).size());
+    const packtest::RunResult result =
+        packtest::run(KR_TEST_PACKER, {"--launcher", kLauncher, kPackage, existing}, limited);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "kestrel-pack: Cannot write '" + existing + "': File too large\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(readFile(existing), kPrevious);
+    EXPECT_EQ(out.list(), std::vector<std::string>{"setup.exe"});
+}
+
+// `cmake --install` lays out bin/kestrel-pack and share/kestrel/kestrel-launcher.exe; the packer finds its
+// launcher there, however it is started, and names where it looked when it is not there.
+TEST(InstalledPacker, FindsTheLauncherOfItsTree) {
+    const ScratchDir tree;
+    const packtest::RunResult install =
+        packtest::run(KR_TEST_CMAKE, {"--install", KR_TEST_NATIVE_TREE, "--prefix", tree.path()});
+    ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+    const std::string packer = tree.file("bin/kestrel-pack");
+    EXPECT_TRUE(readFile(tree.file("share/kestrel/kestrel-launcher.exe")) == readFile(kLauncher));
+
+    const ScratchDir out;
+    for (const char* dir : {"direct", "path", "given"}) {
+        ASSERT_EQ(mkdir(out.file(dir).c_str(), 0755), 0);
+    }
+    const packtest::RunResult direct = packtest::run(packer, {kPackage, out.file("direct/setup.exe")});
+    EXPECT_EQ(direct.exitCode, 0) << direct.err;
+    EXPECT_EQ(direct.out, packedReport(out.file("direct/setup.exe")));
+    EXPECT_EQ(direct.err, "");
+    packtest::RunOptions onPath;
+    onPath.environment = {"PATH=" + tree.file("bin") + ":/usr/bin:/bin"};
+    EXPECT_EQ(packtest::run("kestrel-pack", {kPackage, out.file("path/setup.exe")}, onPath).exitCode, 0);
+    pack::pack({kLauncher, kPackage, out.file("given/setup.exe")});
+    const std::string given = readFile(out.file("given/setup.exe"));
+    EXPECT_TRUE(readFile(out.file("direct/setup.exe")) == given);
+    EXPECT_TRUE(readFile(out.file("path/setup.exe")) == given);
+
+    const ScratchDir lonely;
+    ASSERT_EQ(mkdir(lonely.file("bin").c_str(), 0755), 0);
+    const std::string lonelyPacker = lonely.file("bin/kestrel-pack");
+    writeFile(lonelyPacker, readFile(packer));
+    ASSERT_EQ(chmod(lonelyPacker.c_str(), 0755), 0);
+    const packtest::RunResult missing = packtest::run(lonelyPacker, {kPackage, out.file("setup.exe")});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "kestrel-pack: No launcher found: looked for '" + lonely.file("bin/kestrel-launcher.exe") +
+                               "' and '" + lonely.file("share/kestrel/kestrel-launcher.exe") +
+                               "'; name one with --launcher\n");
+}
+
+} // namespace

@@ -1,0 +1,177 @@
+// Tests of reading a packed setup from the command line: --info and --json, --extract, on whole, damaged,
+// digestless and foreign files.
+#include "Crc32c.h"
+#include "ImageWriter.h"
+#include "PackTest.h"
+#include "Packer.h"
+#include "PeImage.h"
+#include "SetupResources.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using packtest::readFile;
+using packtest::run;
+using packtest::ScratchDir;
+using packtest::writeFile;
+
+const std::string kPacker = KR_TEST_PACKER;
+const std::string kLauncher = KR_TEST_LAUNCHER;
+const std::string kPackage = KR_TEST_PACKAGE;
+
+class VectorSink : public pack::ByteSink {
+public:
+    void write(pack::ByteView bytes) override { bytes_.append(reinterpret_cast<const char*>(bytes.data), bytes.size); }
+    void writeAt(uint64_t offset, pack::ByteView bytes) override {
+        bytes_.replace(offset, bytes.size, reinterpret_cast<const char*>(bytes.data), bytes.size);
+    }
+    std::string bytes_;
+};
+
+// A packed setup, and copies of it with one byte of the package changed and without the digest resource.
+class SetupFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pack::pack({kLauncher, kPackage, whole});
+        const std::string bytes = readFile(whole);
+        pack::MemorySource source(packtest::view(bytes));
+        const pack::PeImage image(source);
+        const pack::ResourceData* package =
+            image.resources().find(pack::kResourceTypeRawData, pack::kPackageResource, 0);
+        ASSERT_NE(package, nullptr);
+        std::string changed = bytes;
+        changed[package->offset + package->size / 2] ^= 0x01;
+        writeFile(damaged, changed);
+        pack::ResourceTree resources = image.resources();
+        resources.remove(pack::kResourceTypeRawData, pack::kDigestResource, 0);
+        VectorSink sink;
+        pack::writeImage(image, resources, sink);
+        writeFile(digestless, sink.bytes_);
+    }
+
+    static std::string digestOf(const std::string& bytes) {
+        Crc32c crc;
+        crc.update(bytes.data(), bytes.size());
+        return crc.text();
+    }
+
+    ScratchDir dir;
+    const std::string whole = dir.file("setup.exe");
+    const std::string damaged = dir.file("damaged.exe");
+    const std::string digestless = dir.file("digestless.exe");
+    const std::string packageBytes = readFile(kPackage);
+};
+
+TEST_F(SetupFiles, InfoDescribesTheSetupAndJsonSaysTheSame) {
+    const std::string digest = digestOf(packageBytes);
+    std::string size = std::to_string(packageBytes.size());
+    size.insert(size.size() - 3, ",");
+    const packtest::RunResult info = run(kPacker, {"--info", whole});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_EQ(info.err, "");
+    EXPECT_EQ(info.out, "Setup:        " + whole +
+                            "\n"
+                            "Product:      Kestrel Packtest\n"
+                            "Version:      2.5.17\n"
+                            "Manufacturer: Kestrel Pr\u00fcfstand\n"
+                            "Product code: " KR_TEST_PRODUCT_CODE "\n"
+                            "Package:      " +
+                            size + " bytes\nDigest:       " + digest +
+                            ", the package matches it\n"
+                            "Signature:    absent\n");
+
+    const packtest::RunResult json = run(kPacker, {whole, "--json", "--info"});
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(json.out, "{\"setup\":\"" + whole +
+                            "\",\"productName\":\"Kestrel Packtest\",\"productVersion\":\"2.5.17\","
+                            "\"manufacturer\":\"Kestrel Pr\u00fcfstand\",\"productCode\":\"" KR_TEST_PRODUCT_CODE
+                            "\",\"packageSize\":" +
+                            std::to_string(packageBytes.size()) + ",\"digest\":\"" + digest +
+                            "\",\"packageDigest\":\"" + digest + "\",\"digestMatches\":true,\"signed\":false}\n");
+
+    // Packed by other means, or by an older packer: whole, with nothing to check.
+    const packtest::RunResult older = run(kPacker, {"--info", digestless});
+    EXPECT_EQ(older.exitCode, 0) << older.err;
+    EXPECT_NE(older.out.find("\nDigest:       no digest\n"), std::string::npos) << older.out;
+    const packtest::RunResult olderJson = run(kPacker, {"--info", "--json", digestless});
+    EXPECT_NE(olderJson.out.find(",\"digest\":null,\"packageDigest\":\"" + digest + "\",\"digestMatches\":null,"),
+              std::string::npos)
+        << olderJson.out;
+}
+
+std::vector<std::string> infoArgs(const std::string& file, bool json) {
+    return json ? std::vector<std::string>{"--info", "--json", file} : std::vector<std::string>{"--info", file};
+}
+
+TEST_F(SetupFiles, InfoOnADamagedOrForeignFileExitsOneAndSaysWhy) {
+    const std::string digest = digestOf(packageBytes);
+    const std::string damage =
+        "kestrel-pack: The installer package inside '" + damaged + "' is damaged: its digest is crc32c:";
+    for (const bool json : {false, true}) {
+        const packtest::RunResult result = run(kPacker, infoArgs(damaged, json));
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err.substr(0, damage.size()), damage);
+        EXPECT_NE(result.err.find(", the setup carries " + digest + "\n"), std::string::npos) << result.err;
+        const std::string said = json ? "\"digestMatches\":false" : digest + ", the package does NOT match it (crc32c:";
+        EXPECT_NE(result.out.find(said), std::string::npos) << result.out;
+    }
+
+    const std::string text = dir.file("notes.exe");
+    writeFile(text, "not an executable");
+    const std::string cut = dir.file("cut.exe");
+    writeFile(cut, readFile(whole).substr(0, readFile(whole).size() - 100));
+    const std::vector<std::pair<std::string, std::string>> foreign = {
+        {kLauncher, "it carries no installer package (no \"msi\" resource)"},
+        {text, "it is not a Windows executable"},
+        {cut, "a section lies beyond the end of the file"},
+    };
+    for (const auto& [file, reason] : foreign) {
+        for (const bool json : {false, true}) {
+            const packtest::RunResult result = run(kPacker, infoArgs(file, json));
+            EXPECT_EQ(result.exitCode, 1) << file;
+            EXPECT_EQ(result.err, "kestrel-pack: '" + file + "' is not a Kestrel setup: " + reason + "\n");
+            EXPECT_EQ(result.out, "");
+        }
+    }
+}
+
+TEST_F(SetupFiles, ExtractGivesThePackageAndRefusesADamagedOneUnlessForced) {
+    const ScratchDir out;
+    const std::string extracted = out.file("product.msi");
+    writeFile(extracted, "an older package");
+    const packtest::RunResult result = run(kPacker, {"--extract", whole, extracted});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_NE(result.out.find(" to " + extracted + "\n"), std::string::npos) << result.out;
+    EXPECT_TRUE(readFile(extracted) == packageBytes);
+    ASSERT_EQ(run(kPacker, {"--extract", digestless, out.file("digestless.msi")}).exitCode, 0);
+    EXPECT_TRUE(readFile(out.file("digestless.msi")) == packageBytes);
+
+    writeFile(extracted, "an older package");
+    const packtest::RunResult refused = run(kPacker, {"--extract", damaged, extracted});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("is damaged: its digest is crc32c:"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("; nothing was extracted (--force extracts it all the same)\n"), std::string::npos);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(readFile(extracted), "an older package");
+    EXPECT_EQ(out.list(), (std::vector<std::string>{"digestless.msi", "product.msi"}));
+
+    const packtest::RunResult forced = run(kPacker, {"--force", "--extract", damaged, extracted});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_NE(forced.err.find("; extracted all the same (--force)\n"), std::string::npos) << forced.err;
+    const std::string forcedBytes = readFile(extracted);
+    ASSERT_EQ(forcedBytes.size(), packageBytes.size());
+    EXPECT_EQ(std::mismatch(forcedBytes.begin(), forcedBytes.end(), packageBytes.begin()).first - forcedBytes.begin(),
+              static_cast<long>(packageBytes.size() / 2));
+
+    const packtest::RunResult onItself = run(kPacker, {"--extract", whole, whole});
+    EXPECT_EQ(onItself.exitCode, 1);
+    EXPECT_EQ(onItself.err, "kestrel-pack: The output '" + whole + "' would replace an input of the packer\n");
+}
+
+} // namespace

@@ -1,0 +1,71 @@
+#!/bin/bash
+# Signing after packing, end to end: a throwaway certificate, a packed setup signed with osslsigncode and
+# verified, --info and --extract on the signed setup, the signature broken by a damaged package, a signed
+# launcher refused, and the signed setup installing and removing its product under Wine.
+# Usage: signing-test.sh <bin directory> <packtest package>
+set -u
+bin=$1
+package=$2
+run="$bin/../wine/run"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+
+check() { # check <description> <command>...: passes when the command succeeds
+  local description=$1
+  shift
+  if "$@"; then
+    echo "ok: $description"
+  else
+    echo "FAILED: $description"
+    failures=$((failures + 1))
+  fi
+}
+
+dir="$scratch/signing with blank"
+mkdir -p "$dir"
+cd "$dir" || exit 1
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=Kestrel Test Signer" \
+  -addext extendedKeyUsage=codeSigning 2>openssl.err || { cat openssl.err; exit 1; }
+sign() { osslsigncode sign -certs cert.pem -key key.pem -n "Kestrel Packtest" -h sha256 -in "$1" -out "$2" >sign.out; }
+
+"$bin/kestrel-pack" "$package" setup.exe >/dev/null
+check "the packed setup is signed" sign setup.exe signed.exe
+check "osslsigncode verifies the signature" eval 'osslsigncode verify -CAfile cert.pem -in signed.exe >verify.out'
+
+"$bin/kestrel-pack" --info signed.exe >info.out
+check "--info on the signed setup: exit code 0" test $? = 0
+check "and the signature present" grep -qx "Signature:    present (Authenticode, not verified)" info.out
+check "and the package whole" grep -q "^Digest:       crc32c:[0-9a-f]\{8\}, the package matches it$" info.out
+"$run" "$bin/kestrel-pack.exe" --info --json signed.exe >json.out
+check "kestrel-pack.exe --info --json says signed" grep -q '"digestMatches":true,"signed":true}' json.out
+check "--extract returns the package of the signed setup" \
+  eval '"$bin/kestrel-pack" --extract signed.exe product.msi >/dev/null'
+check "byte for byte" cmp product.msi "$package"
+
+# One byte of the package changed: the signature and the digest both tell.
+# The package starts with the compound file signature, which the launcher does not carry.
+offset=$(LC_ALL=C grep -obUaP '\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1' signed.exe | head -1 | cut -d: -f1)
+cp signed.exe damaged.exe
+perl -e 'open(F, "+<", $ARGV[0]) or die; seek(F, $ARGV[1], 0); read(F, $b, 1); seek(F, $ARGV[1], 0);
+  print F chr(ord($b) ^ 1)' damaged.exe $((offset + 4096))
+check "osslsigncode no longer verifies the damaged setup" \
+  eval '! osslsigncode verify -CAfile cert.pem -in damaged.exe >/dev/null 2>&1'
+"$bin/kestrel-pack" --info damaged.exe >/dev/null 2>damaged.err
+check "--info on it: exit code 1" test $? = 1
+check "naming the damage" grep -q "damaged.exe' is damaged: its digest is crc32c:" damaged.err
+
+check "the bare launcher is signed" sign "$bin/kestrel-launcher.exe" signed-launcher.exe
+"$bin/kestrel-pack" --launcher signed-launcher.exe "$package" refused.exe 2>refused.err
+check "packing the signed launcher is refused" test $? = 1 -a ! -e refused.exe
+check "as signed" grep -q "cannot be packed: it is signed, and its signature would not hold for the setup" refused.err
+
+setup=$("$run" winepath -w "$dir/signed.exe" | tr -d '\r')
+installed="$("$run" winepath -u 'C:\Program Files (x86)\Kestrel Packtest' | tr -d '\r')"
+check "nothing installed before" test ! -e "$installed/packtest.txt"
+check "the signed setup installs silently" "$run" "$bin/kr-spawn.exe" "$setup" /qn
+check "the product's files are there" test -s "$installed/packtest.txt"
+check "the signed setup removes it" "$run" "$bin/kr-spawn.exe" "$setup" uninstall
+check "the product's files are gone" test ! -e "$installed/packtest.txt"
+
+(( failures == 0 ))

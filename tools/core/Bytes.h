@@ -1,0 +1,66 @@
+// Bytes: views, little-endian fields, and the sources and sinks the image is read from and written to.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace pack {
+
+struct ByteView {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+inline uint16_t getLe16(const uint8_t* at) { return static_cast<uint16_t>(at[0] | at[1] << 8); }
+
+inline uint32_t getLe32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
+           static_cast<uint32_t>(at[3]) << 24;
+}
+
+inline void putLe16(uint8_t* at, uint16_t value) {
+    at[0] = static_cast<uint8_t>(value);
+    at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+inline void putLe32(uint8_t* at, uint32_t value) {
+    putLe16(at, static_cast<uint16_t>(value));
+    putLe16(at + 2, static_cast<uint16_t>(value >> 16));
+}
+
+// Bytes read by offset: a buffer in memory, a mapped file, or a file read a piece at a time.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+
+    virtual uint64_t size() const = 0;
+    // Exactly `count` bytes from `offset`; the view stays valid until the next read. Raises Error when the range
+    // lies beyond the end or cannot be read.
+    virtual ByteView read(uint64_t offset, size_t count) = 0;
+};
+
+// A source over bytes that some other owner keeps in memory.
+class MemorySource : public ByteSource {
+public:
+    explicit MemorySource(ByteView bytes) : bytes_(bytes) {}
+    explicit MemorySource(const std::vector<uint8_t>& bytes) : bytes_{bytes.data(), bytes.size()} {}
+
+    uint64_t size() const override { return bytes_.size; }
+    ByteView read(uint64_t offset, size_t count) override;
+
+private:
+    ByteView bytes_;
+};
+
+// Where an image is written: front to back, with single fields patched afterwards.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+
+    virtual void write(ByteView bytes) = 0;
+    // Overwrites bytes already written.
+    virtual void writeAt(uint64_t offset, ByteView bytes) = 0;
+};
+
+} // namespace pack

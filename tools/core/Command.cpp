@@ -1,0 +1,304 @@
+// kestrel-pack's command line: parses the arguments, then packs, describes a setup or extracts its package, and
+// reports.
+#include "Command.h"
+
+#include "PackError.h"
+#include "Packer.h"
+#include "Platform.h"
+#include "SetupReader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <new>
+
+namespace pack {
+
+namespace {
+
+const char kUsageLines[] = "Usage: kestrel-pack [--launcher <kestrel-launcher.exe>] <product.msi> <setup.exe>\n"
+                           "       kestrel-pack --info <setup.exe> [--json]\n"
+                           "       kestrel-pack --extract <setup.exe> <product.msi> [--force]";
+
+const char kHelpText[] =
+    "\n\n"
+    "Packs a Windows Installer package into a copy of the Kestrel launcher. The resulting setup.exe\n"
+    "installs the product when run (its arguments go to msiexec, so /qn installs silently) and\n"
+    "removes it when run with the argument \"uninstall\". Its version block describes the product, and\n"
+    "it carries a CRC-32C digest of the package that the launcher checks before it installs.\n"
+    "\n"
+    "  --launcher <file>  the launcher to pack into; by default kestrel-launcher.exe beside kestrel-pack,\n"
+    "                     else ../share/kestrel/kestrel-launcher.exe from its directory\n"
+    "  --info             describe a setup: its product, package size, digest and whether the package\n"
+    "                     matches it, and whether the file carries an Authenticode signature (not verified)\n"
+    "  --json             with --info: the same facts as one JSON object\n"
+    "  --extract          write the package a setup carries, byte for byte; the output is replaced only\n"
+    "                     by a complete package\n"
+    "  --force            with --extract: extract a package that does not match its digest\n"
+    "  -h, --help         show this help and exit\n"
+    "  --version          show the packer's version and exit\n"
+    "\n"
+    "A setup is signed after packing (signtool or osslsigncode); a signed launcher is not packed.\n"
+    "\n"
+    "Exit codes: 0 done; 1 failed (the output is left as it was), or with --info and --extract the setup's\n"
+    "package is damaged or the file is no Kestrel setup; 2 wrong usage.";
+
+const char kLauncherName[] = "kestrel-launcher.exe";
+
+enum class Verb { Pack, Info, Extract };
+
+struct CommandLine {
+    bool help = false;
+    bool version = false;
+    Verb verb = Verb::Pack;
+    bool json = false;
+    bool force = false;
+    std::string launcher;
+    std::vector<std::string> operands;
+    std::string problem; // empty when the arguments make sense
+};
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+    CommandLine parsed;
+    const std::string launcherPrefix = "--launcher=";
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size() && parsed.problem.empty(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            parsed.operands.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-h" || arg == "--help") {
+            parsed.help = true;
+        } else if (arg == "--version") {
+            parsed.version = true;
+        } else if (arg == "--info" || arg == "--extract") {
+            const Verb verb = arg == "--info" ? Verb::Info : Verb::Extract;
+            if (parsed.verb != Verb::Pack && parsed.verb != verb) {
+                parsed.problem = "--info and --extract exclude each other";
+            }
+            parsed.verb = verb;
+        } else if (arg == "--json") {
+            parsed.json = true;
+        } else if (arg == "--force") {
+            parsed.force = true;
+        } else if (arg == "--launcher" || arg.compare(0, launcherPrefix.size(), launcherPrefix) == 0) {
+            std::string value;
+            if (arg != "--launcher") {
+                value = arg.substr(launcherPrefix.size());
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            }
+            if (!parsed.launcher.empty()) {
+                parsed.problem = "--launcher is given more than once";
+            } else if (value.empty()) {
+                parsed.problem = "--launcher needs the path of a launcher";
+            }
+            parsed.launcher = value;
+        } else {
+            parsed.problem = "unknown option '" + arg + "'";
+        }
+    }
+    if (parsed.problem.empty() && !parsed.help && !parsed.version) {
+        const size_t count = parsed.operands.size();
+        const std::string got = ", got " + std::to_string(count) + (count == 1 ? " argument" : " arguments");
+        if (parsed.json && parsed.verb != Verb::Info) {
+            parsed.problem = "--json goes with --info";
+        } else if (parsed.force && parsed.verb != Verb::Extract) {
+            parsed.problem = "--force goes with --extract";
+        } else if (!parsed.launcher.empty() && parsed.verb != Verb::Pack) {
+            parsed.problem = "--launcher goes with packing, not with --info or --extract";
+        } else if (parsed.verb == Verb::Info && count != 1) {
+            parsed.problem = "expected a setup" + got;
+        } else if (parsed.verb == Verb::Extract && count != 2) {
+            parsed.problem = "expected a setup and an output file" + got;
+        } else if (parsed.verb == Verb::Pack && count != 2) {
+            parsed.problem = "expected a package and an output file" + got;
+        } else if (std::find(parsed.operands.begin(), parsed.operands.end(), std::string()) != parsed.operands.end()) {
+            parsed.problem = "a file name is empty";
+        }
+    }
+    return parsed;
+}
+
+// Beside the program, else in the share directory of the tree it is installed in.
+std::string findLauncher(const std::string& programPath) {
+    if (programPath.empty()) {
+        throw Error("No launcher given, and the packer cannot tell where it is itself; name one with --launcher");
+    }
+    const std::string bin = platform::parentOf(programPath);
+    const std::string candidates[] = {
+        platform::joinPath(bin, kLauncherName),
+        platform::joinPath(platform::joinPath(platform::joinPath(platform::parentOf(bin), "share"), "kestrel"),
+                           kLauncherName),
+    };
+    for (const std::string& candidate : candidates) {
+        if (platform::kindOf(candidate) == platform::FileKind::File) {
+            return candidate;
+        }
+    }
+    throw Error("No launcher found: looked for '" + candidates[0] + "' and '" + candidates[1] +
+                "'; name one with --launcher");
+}
+
+std::string formatSize(uint64_t bytes) {
+    std::string digits = std::to_string(bytes);
+    for (size_t end = digits.size(); end > 3; end -= 3) {
+        digits.insert(end - 3, 1, ',');
+    }
+    return digits + " bytes";
+}
+
+void report(const PackSummary& summary) {
+    std::string product =
+        "Packed " + (summary.productName.empty() ? std::string("a product without name") : summary.productName);
+    if (!summary.productVersion.empty()) {
+        product += " " + summary.productVersion;
+    }
+    if (!summary.manufacturer.empty()) {
+        product += " by " + summary.manufacturer;
+    }
+    platform::writeLine(platform::Stream::Out, product + ", product code " + summary.productCode);
+    platform::writeLine(platform::Stream::Out,
+                        "Wrote " + summary.outputPath + " with a package of " + formatSize(summary.packageSize));
+}
+
+int packAndReport(const CommandLine& commandLine, const std::string& programPath) {
+    PackRequest request;
+    request.packagePath = commandLine.operands[0];
+    request.outputPath = commandLine.operands[1];
+    request.launcherPath = commandLine.launcher.empty() ? findLauncher(programPath) : commandLine.launcher;
+    report(pack(request));
+    return kExitSuccess;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string result = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            result += '\\';
+            result += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(c));
+            result += escaped;
+        } else {
+            result += c;
+        }
+    }
+    return result + "\"";
+}
+
+std::string infoJson(const SetupFacts& facts) {
+    const auto field = [](const char* name, const std::string& value) {
+        return std::string("\"") + name + "\":" + value;
+    };
+    const std::string fields[] = {
+        field("setup", jsonString(facts.setupPath)),
+        field("productName", jsonString(facts.productName)),
+        field("productVersion", jsonString(facts.productVersion)),
+        field("manufacturer", jsonString(facts.manufacturer)),
+        field("productCode", jsonString(facts.productCode)),
+        field("packageSize", std::to_string(facts.packageSize)),
+        field("digest", facts.storedDigest ? jsonString(*facts.storedDigest) : "null"),
+        field("packageDigest", jsonString(facts.packageDigest)),
+        field("digestMatches", facts.storedDigest ? (facts.packageIsWhole() ? "true" : "false") : "null"),
+        field("signed", facts.signature ? "true" : "false"),
+    };
+    std::string object;
+    for (const std::string& text : fields) {
+        object += (object.empty() ? "{" : ",") + text;
+    }
+    return object + "}";
+}
+
+void reportInfo(const SetupFacts& facts) {
+    const auto line = [](const char* label, const std::string& value) {
+        platform::writeLine(platform::Stream::Out, std::string(label) + value);
+    };
+    const auto orNone = [](const std::string& value) { return value.empty() ? std::string("(none)") : value; };
+    std::string digest = "no digest";
+    if (facts.storedDigest) {
+        digest = *facts.storedDigest + (facts.packageIsWhole()
+                                            ? ", the package matches it"
+                                            : ", the package does NOT match it (" + facts.packageDigest + ")");
+    }
+    line("Setup:        ", facts.setupPath);
+    line("Product:      ", orNone(facts.productName));
+    line("Version:      ", orNone(facts.productVersion));
+    line("Manufacturer: ", orNone(facts.manufacturer));
+    line("Product code: ", orNone(facts.productCode));
+    line("Package:      ", formatSize(facts.packageSize));
+    line("Digest:       ", digest);
+    line("Signature:    ", facts.signature ? "present (Authenticode, not verified)" : "absent");
+}
+
+int describeSetup(const CommandLine& commandLine) {
+    const SetupFacts facts = inspectSetup(commandLine.operands[0]);
+    if (commandLine.json) {
+        platform::writeLine(platform::Stream::Out, infoJson(facts));
+    } else {
+        reportInfo(facts);
+    }
+    if (!facts.packageIsWhole()) {
+        platform::writeLine(platform::Stream::Err, "kestrel-pack: " + damageMessage(facts));
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
+int extractAndReport(const CommandLine& commandLine) {
+    const SetupFacts facts = extractPackage(commandLine.operands[0], commandLine.operands[1], commandLine.force);
+    const std::string output = platform::absolutePath(commandLine.operands[1]);
+    if (!facts.packageIsWhole()) {
+        platform::writeLine(platform::Stream::Err,
+                            "kestrel-pack: " + damageMessage(facts) + "; extracted all the same (--force)");
+    }
+    platform::writeLine(platform::Stream::Out,
+                        "Extracted a package of " + formatSize(facts.packageSize) + " to " + output);
+    return kExitSuccess;
+}
+
+int runVerb(const CommandLine& commandLine, const std::string& programPath) {
+    switch (commandLine.verb) {
+    case Verb::Info:
+        return describeSetup(commandLine);
+    case Verb::Extract:
+        return extractAndReport(commandLine);
+    case Verb::Pack:
+        break;
+    }
+    return packAndReport(commandLine, programPath);
+}
+
+} // namespace
+
+int runCommand(const std::vector<std::string>& args, const std::string& programPath) {
+    const CommandLine commandLine = parseCommandLine(args);
+    if (!commandLine.problem.empty()) {
+        platform::writeLine(platform::Stream::Err, "kestrel-pack: " + commandLine.problem);
+        platform::writeLine(platform::Stream::Err, kUsageLines);
+        platform::writeLine(platform::Stream::Err, "Try 'kestrel-pack --help' for more.");
+        return kExitUsage;
+    }
+    if (commandLine.help) {
+        platform::writeLine(platform::Stream::Out, std::string(kUsageLines) + kHelpText);
+        return kExitSuccess;
+    }
+    if (commandLine.version) {
+        platform::writeLine(platform::Stream::Out, "kestrel-pack " KR_VERSION_TEXT);
+        return kExitSuccess;
+    }
+    std::string failure;
+    try {
+        return runVerb(commandLine, programPath);
+    } catch (const std::bad_alloc&) {
+        failure = "Not enough memory";
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    platform::writeLine(platform::Stream::Err, "kestrel-pack: " + failure);
+    return kExitFailure;
+}
+
+} // namespace pack

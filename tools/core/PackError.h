@@ -1,0 +1,21 @@
+// The packer's error: a complete message for the user, in UTF-8.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace pack {
+
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// An image whose format the packer cannot read or rewrite; the message says what is wrong with it, and the
+// caller names the file.
+class FormatError : public Error {
+public:
+    using Error::Error;
+};
+
+} // namespace pack

@@ -1,0 +1,37 @@
+// The version block of a packed setup: the product's version and texts as a binary VS_VERSIONINFO resource,
+// and the texts read back.
+#pragma once
+
+#include "Bytes.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pack {
+
+// Four 16-bit fields, most significant first: 1.2.3.4 is {1, 2, 3, 4}.
+using FixedVersion = std::array<uint16_t, 4>;
+
+// The leading fields of a dotted version text, at most four, missing ones 0 ("1.2" is 1.2.0.0). Reading stops
+// at the first field that is not a plain decimal number up to 65535, so "2.0-beta" is 2.0.0.0.
+FixedVersion parseFixedVersion(const std::string& text);
+
+struct VersionInfo {
+    FixedVersion version{}; // both the file and the product version
+    uint16_t language = 0;  // of the string table and the translation; the code page is always UTF-16 (1200)
+    std::vector<std::pair<std::u16string, std::u16string>> strings; // name and value, in the order written
+};
+
+// VS_VERSIONINFO with the fixed version of an application, one string table and its translation. Raises Error
+// when a block would exceed the 64 KiB its length field can state.
+std::vector<uint8_t> buildVersionBlock(const VersionInfo& info);
+
+// The texts of the first string table of a VS_VERSIONINFO block, by name; empty when it has none. Raises
+// FormatError when the block is damaged.
+std::map<std::u16string, std::u16string> readVersionStrings(ByteView block);
+
+} // namespace pack

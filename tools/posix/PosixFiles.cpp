@@ -1,0 +1,272 @@
+// File access on POSIX systems: paths, file queries, inputs read a piece at a time, outputs moved into place.
+#include "PackError.h"
+#include "Platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <utility>
+#include <vector>
+
+namespace pack::platform {
+
+namespace {
+
+constexpr int kTemporaryNameAttempts = 100;
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+// The system's text for `code`.
+std::string reason(int code) { return std::strerror(code); }
+
+// One open file descriptor, closed with the owner; close keeps errno.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            const int saved = errno;
+            ::close(fd_);
+            errno = saved;
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    void reset(int fd) {
+        close();
+        fd_ = fd;
+    }
+    // Closes now and reports the result, which for some file systems is the first news of a failed write.
+    bool close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
+
+private:
+    int fd_;
+};
+
+// A file read with pread into a buffer that grows to the largest piece asked for.
+class FileSource : public ByteSource {
+public:
+    explicit FileSource(const std::string& path) : path_(path), file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (file_.get() < 0) {
+            const int code = errno;
+            throw Error("Cannot open " + quoted(path) + " for reading: " + reason(code));
+        }
+        struct stat status = {};
+        if (::fstat(file_.get(), &status) != 0) {
+            const int code = errno;
+            throw Error("Cannot read the size of " + quoted(path) + ": " + reason(code));
+        }
+        size_ = static_cast<uint64_t>(status.st_size);
+    }
+
+    uint64_t size() const override { return size_; }
+
+    ByteView read(uint64_t offset, size_t count) override {
+        if (offset > size_ || count > size_ - offset) {
+            throw Error("Cannot read " + std::to_string(count) + " bytes at " + std::to_string(offset) + " of " +
+                        quoted(path_) + ", which has " + std::to_string(size_));
+        }
+        if (buffer_.size() < count) {
+            buffer_.resize(count);
+        }
+        for (size_t done = 0; done < count;) {
+            const ssize_t got =
+                ::pread(file_.get(), buffer_.data() + done, count - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                const int code = errno;
+                throw Error("Cannot read " + quoted(path_) + ": " + reason(code));
+            }
+            if (got == 0) {
+                throw Error(quoted(path_) + " ended at " + std::to_string(offset + done) + " of its " +
+                            std::to_string(size_) + " bytes; it changed while it was read");
+            }
+            done += static_cast<size_t>(got);
+        }
+        return ByteView{buffer_.data(), count};
+    }
+
+private:
+    std::string path_;
+    FileDescriptor file_;
+    uint64_t size_ = 0;
+    std::vector<uint8_t> buffer_;
+};
+
+std::string temporaryName(const std::string& directory, int attempt) {
+    struct timespec now = {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t mixed = static_cast<uint64_t>(::getpid()) << 32 ^ static_cast<uint64_t>(now.tv_nsec) ^
+                     static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u;
+    mixed ^= mixed >> 29;
+    static const char digits[] = "0123456789ABCDEF";
+    std::string name = "kvs";
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        name += digits[(mixed >> shift) & 0xF];
+    }
+    return joinPath(directory, name + ".tmp");
+}
+
+} // namespace
+
+FileKind kindOf(const std::string& path) {
+    struct stat status = {};
+    if (::stat(path.c_str(), &status) != 0) {
+        const int code = errno;
+        if (code == ENOENT || code == ENOTDIR) {
+            return FileKind::Missing;
+        }
+        throw Error("Cannot look at " + quoted(path) + ": " + reason(code));
+    }
+    if (S_ISREG(status.st_mode)) {
+        return FileKind::File;
+    }
+    return S_ISDIR(status.st_mode) ? FileKind::Directory : FileKind::Other;
+}
+
+std::string absolutePath(const std::string& path) {
+    std::string joined = path;
+    if (path.empty() || path[0] != '/') {
+        std::vector<char> buffer(256);
+        while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+            const int code = errno;
+            if (code != ERANGE) {
+                throw Error("Cannot tell the current directory: " + reason(code));
+            }
+            buffer.resize(buffer.size() * 2);
+        }
+        joined = std::string(buffer.data()) + "/" + path;
+    }
+    // Empty and "." parts go. A ".." goes with the part before it where that is a directory and no link, since
+    // the system then resolves it so too; after a link, the system decides where ".." leads.
+    std::string result;
+    for (size_t start = 0; start <= joined.size();) {
+        const size_t end = std::min(joined.find('/', start), joined.size());
+        const std::string part = joined.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == ".." && result.empty()) {
+            continue;
+        }
+        struct stat status = {};
+        const size_t last = result.rfind('/');
+        if (part == ".." && result.compare(last + 1, std::string::npos, "..") != 0 &&
+            ::lstat(result.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+            result.erase(last);
+            continue;
+        }
+        result += "/" + part;
+    }
+    return result.empty() ? "/" : result;
+}
+
+std::string parentOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string fileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+std::string joinPath(const std::string& directory, const std::string& name) {
+    return !directory.empty() && directory.back() == '/' ? directory + name : directory + "/" + name;
+}
+
+bool isSameFile(const std::string& first, const std::string& second) {
+    struct stat a = {};
+    struct stat b = {};
+    return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+std::unique_ptr<ByteSource> openInput(const std::string& path) { return std::make_unique<FileSource>(path); }
+
+struct OutputFile::State {
+    std::string destination;
+    std::string temporary;
+    FileDescriptor file{-1};
+    bool committed = false;
+
+    [[noreturn]] void failWriting(int code) const {
+        throw Error("Cannot write " + quoted(destination) + ": " + reason(code));
+    }
+};
+
+OutputFile::OutputFile(const std::string& destination) : state_(std::make_unique<State>()) {
+    state_->destination = destination;
+    const std::string directory = parentOf(destination);
+    for (int attempt = 0; state_->file.get() < 0; ++attempt) {
+        const std::string candidate = temporaryName(directory, attempt);
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int code = errno;
+        if (fd >= 0) {
+            state_->file.reset(fd);
+            state_->temporary = candidate;
+        } else if (code != EEXIST || attempt + 1 == kTemporaryNameAttempts) {
+            throw Error("Cannot create a temporary file in " + quoted(directory) + ": " + reason(code));
+        }
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (!state_->committed) {
+        const int saved = errno;
+        state_->file.close();
+        ::unlink(state_->temporary.c_str());
+        errno = saved;
+    }
+}
+
+void OutputFile::write(ByteView bytes) {
+    for (size_t done = 0; done < bytes.size;) {
+        const ssize_t written = ::write(state_->file.get(), bytes.data + done, bytes.size - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            state_->failWriting(errno);
+        }
+        done += static_cast<size_t>(written);
+    }
+}
+
+void OutputFile::writeAt(uint64_t offset, ByteView bytes) {
+    for (size_t done = 0; done < bytes.size;) {
+        const ssize_t written =
+            ::pwrite(state_->file.get(), bytes.data + done, bytes.size - done, static_cast<off_t>(offset + done));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            state_->failWriting(errno);
+        }
+        done += static_cast<size_t>(written);
+    }
+}
+
+void OutputFile::commit() {
+    if (!state_->file.close()) {
+        state_->failWriting(errno);
+    }
+    if (::rename(state_->temporary.c_str(), state_->destination.c_str()) != 0) {
+        const int code = errno;
+        throw Error("Cannot move " + quoted(state_->temporary) + " to " + quoted(state_->destination) + ": " +
+                    reason(code));
+    }
+    state_->committed = true;
+}
+
+} // namespace pack::platform

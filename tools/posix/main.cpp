@@ -1,0 +1,61 @@
+// kestrel-pack for POSIX systems: the program's own path from its name and PATH, then the packer's command line.
+#include "Command.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct MallocFree {
+    void operator()(char* text) const { std::free(text); }
+};
+
+std::string resolved(const std::string& path) {
+    const std::unique_ptr<char, MallocFree> real(::realpath(path.c_str(), nullptr));
+    return real ? std::string(real.get()) : std::string();
+}
+
+bool isExecutableFile(const std::string& path) {
+    struct stat status = {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// Where the running program lies, links resolved, as the shell found it: by the path in its name, or else
+// through PATH. Empty when that cannot be told.
+std::string programPath(const char* name) {
+    const std::string invoked = name ? name : "";
+    if (invoked.empty()) {
+        return std::string();
+    }
+    if (invoked.find('/') != std::string::npos) {
+        return resolved(invoked);
+    }
+    const char* const searchPath = std::getenv("PATH");
+    const std::string directories = searchPath ? searchPath : "";
+    for (size_t start = 0; start <= directories.size();) {
+        const size_t end = std::min(directories.find(':', start), directories.size());
+        const std::string directory = directories.substr(start, end - start);
+        const std::string candidate = (directory.empty() ? std::string(".") : directory) + "/" + invoked;
+        if (isExecutableFile(candidate)) {
+            return resolved(candidate);
+        }
+        start = end + 1;
+    }
+    return std::string();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Past a file size limit a write fails with an error the packer reports, after removing its temporary file;
+    // the signal would end it at once and leave that file behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    return pack::runCommand(std::vector<std::string>(argv + 1, argv + argc), programPath(argv[0]));
+}
