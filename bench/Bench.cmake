@@ -109,6 +109,7 @@ function(kr_bench_suite name)
   string(APPEND env "KR_BENCH_LAUNCHER='$<TARGET_FILE:kestrel-launcher>'\n")
   string(APPEND env "KR_BENCH_LAUNCHER_UNSTRIPPED='$<TARGET_FILE:kr-bench-launcher-map>'\n")
   string(APPEND env "KR_BENCH_LAUNCHER_MAP='${KR_BENCH_LAUNCHER_MAP}'\n")
+  string(APPEND env "KR_BENCH_LAUNCHER_BUDGET=${KR_LAUNCHER_SIZE_BUDGET}\n")
   file(GENERATE OUTPUT ${dir}/suite.env CONTENT "${env}")
 
   if(S_ALL)

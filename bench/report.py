@@ -10,8 +10,14 @@ MIB = 1 << 20
 PAGE = 4096
 # What a launcher may add to the installer alone besides the extraction itself.
 OVERHEAD_ALLOWANCE_MS = 50.0
+# What the stripped launcher should come down to beyond its budget.
+LAUNCHER_AIM = 192 * 1024
 # Inputs of the launcher's link that the map names only by the linker's own labels.
-LIBRARY_NAMES = {"objects.a": "launcher/main.cpp and launcher.rc", "dll stuff": "import stubs made by the linker"}
+LIBRARY_NAMES = {"objects.a": "launcher.rc (its code counts as project code)",
+                 "dll stuff": "import stubs made by the linker"}
+# The objects that link-time optimisation makes of the launcher's own code (main.cpp and kestrel_common_lean).
+LTRANS_OBJECT = re.compile(r"\.ltrans\d*\.ltrans\.o$")
+LTRANS_NAME = "project code after link-time optimisation"
 
 
 def read_samples(path):
@@ -141,6 +147,8 @@ def map_contributors(path):
                 member = re.match(r"^(.*)\((.*)\)$", source)
                 library = os.path.basename(member.group(1) if member else source)
                 obj = f"{library}({member.group(2)})" if member else library
+                if LTRANS_OBJECT.search(library):
+                    library = obj = LTRANS_NAME
                 by_library[library] = by_library.get(library, 0) + size
                 by_object[obj] = by_object.get(obj, 0) + size
                 continue
@@ -162,7 +170,11 @@ def top_symbols(path, count):
 
 def size(report, map_path, symbols_path):
     launcher = report.info["size.launcher"]
-    report.row("4 size", "kestrel-launcher.exe, stripped", [launcher / 1024], "KiB", "<= 1024", launcher <= MIB)
+    budget = report.info["size.budget"]
+    report.row("4 size", "kestrel-launcher.exe, stripped", [launcher / 1024], "KiB", f"<= {budget // 1024}",
+               launcher <= budget)
+    report.row("4 size", "kestrel-launcher.exe, stripped, against the aim", [launcher / 1024], "KiB",
+               f"<= {LAUNCHER_AIM // 1024} (aim)", launcher <= LAUNCHER_AIM)
     report.row("4 size", "same sources relinked with a map, stripped", [report.info["size.rebuilt-stripped"] / 1024],
                "KiB")
     by_library, by_object = map_contributors(map_path)

@@ -103,6 +103,7 @@ x86_64-w64-mingw32-strip -o "$stripped" "$KR_BENCH_LAUNCHER_UNSTRIPPED"
 {
   echo "info size.launcher $(stat -c %s "$KR_BENCH_LAUNCHER")"
   echo "info size.rebuilt-stripped $(stat -c %s "$stripped")"
+  echo "info size.budget $KR_BENCH_LAUNCHER_BUDGET"
 } >>"$samples"
 rm -f "$stripped"
 x86_64-w64-mingw32-nm --size-sort -S -C "$KR_BENCH_LAUNCHER_UNSTRIPPED" >"$out/launcher-symbols.txt"

@@ -39,20 +39,43 @@ function(kr_add_rcdata target)
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${deps}")
 endfunction()
 
-# kr_add_launcher(<target> [EXCLUDE_FROM_ALL] [LINK_OPTIONS <option>...] [RCDATA <name> <file>...])
-# The launcher program of launcher/, stripped, with every section starting on a page of the file: Wine maps
-# such sections from the file, where it would otherwise copy the whole embedded package into private memory.
+# The most the stripped launcher may weigh: it travels inside every product's download.
+set(KR_LAUNCHER_SIZE_BUDGET 262144)
+
+# kr_make_lean(<target>)
+# Builds <target> as the launcher is built: for size (-Os, link-time optimisation) and with the compiler of the
+# win32 thread model, whose runtime brings no threading library. The launcher is single-threaded; the tests keep
+# the posix thread model for std::thread. Link-time optimisation keeps to one partition: GCC 12 for this target
+# stops with an internal compiler error in its alias pass when the launcher's code is split into several.
+function(kr_make_lean target)
+  find_program(KR_WIN32_THREADS_CXX ${KR_WIN32_THREADS_CXX_COMPILER} REQUIRED)
+  set(launcher ${CMAKE_SOURCE_DIR}/cmake/use-compiler ${KR_WIN32_THREADS_CXX})
+  set_target_properties(${target} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON
+    CXX_COMPILER_LAUNCHER "${launcher}" CXX_LINKER_LAUNCHER "${launcher}")
+  target_compile_options(${target} PRIVATE -Os)
+  target_link_options(${target} PRIVATE -Os -flto-partition=one)
+endfunction()
+
+# kr_add_launcher(<target> [EXCLUDE_FROM_ALL] [UNSTRIPPED] [LINK_OPTIONS <option>...] [RCDATA <name> <file>...])
+# The launcher program of launcher/, built lean (kr_make_lean) and stripped (UNSTRIPPED: not), with every section
+# starting on a page of the file: Wine maps such sections from the file, where it would otherwise copy the whole
+# embedded package into private memory.
 function(kr_add_launcher target)
-  cmake_parse_arguments(L "EXCLUDE_FROM_ALL" "" "LINK_OPTIONS;RCDATA" ${ARGN})
+  cmake_parse_arguments(L "EXCLUDE_FROM_ALL;UNSTRIPPED" "" "LINK_OPTIONS;RCDATA" ${ARGN})
   set(exclude "")
   if(L_EXCLUDE_FROM_ALL)
     set(exclude EXCLUDE_FROM_ALL)
   endif()
-  add_executable(${target} WIN32 ${exclude}
-    ${CMAKE_SOURCE_DIR}/launcher/main.cpp ${CMAKE_SOURCE_DIR}/launcher/launcher.rc)
+  set(strip -s)
+  if(L_UNSTRIPPED)
+    set(strip "")
+  endif()
+  add_executable(${target} WIN32 ${exclude} ${CMAKE_SOURCE_DIR}/launcher/main.cpp
+    ${CMAKE_SOURCE_DIR}/launcher/TerminateHandler.cpp ${CMAKE_SOURCE_DIR}/launcher/launcher.rc)
   target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/launcher/generated)
-  target_link_libraries(${target} PRIVATE kestrel_common)
-  target_link_options(${target} PRIVATE -s -Wl,--file-alignment,4096 ${L_LINK_OPTIONS})
+  target_link_libraries(${target} PRIVATE kestrel_common_lean)
+  kr_make_lean(${target})
+  target_link_options(${target} PRIVATE ${strip} -Wl,--file-alignment,4096 ${L_LINK_OPTIONS})
   if(L_RCDATA)
     kr_add_rcdata(${target} ${L_RCDATA})
   endif()

@@ -55,3 +55,8 @@ add_dependencies(test_launcher kr-load-by-name kr-echo)
 add_test(NAME launcher_imports_only_known_dlls
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DPROGRAM=$<TARGET_FILE:kestrel-launcher>
           -P ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-imports.cmake)
+
+# The launcher, stripped as it ships, stays within its size budget.
+add_test(NAME launcher_size_within_budget
+  COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:kestrel-launcher> -DLIMIT=${KR_LAUNCHER_SIZE_BUDGET}
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-size.cmake)

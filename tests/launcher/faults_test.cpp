@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -34,7 +33,20 @@ std::wstring msiexecPath() {
 
 bool runningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
-std::wstring runtimeErrorText(int error) { return _wcserror(error); }
+// The system's description of `code` as the launcher shows it: one line, without the final period.
+std::wstring systemErrorText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text(buffer ? buffer : L"", length);
+    LocalFree(buffer);
+    std::replace_if(text.begin(), text.end(), [](wchar_t c) { return c < L' '; }, L' ');
+    while (text.size() > 1 && (text.back() == L' ' || text.back() == L'.')) {
+        text.pop_back();
+    }
+    return text;
+}
 
 bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
@@ -273,7 +285,7 @@ protected:
     krtest::ScratchDir work_;
 };
 
-TEST_F(FaultRun, DiskFullWhileThePackageIsWrittenGivesTheRuntimeTextAndLeavesNothing) {
+TEST_F(FaultRun, DiskFullWhileThePackageIsWrittenGivesTheSystemsReasonAndLeavesNothing) {
     const std::wstring statusFile = krtest::binDir() + L"\\" + KR_SMALL_DISK_STATUS_FROM_BIN;
     std::string status = krtest::exists(statusFile) ? krtest::readFile(statusFile) : "not set up: run through ctest";
     status.erase(status.find_last_not_of("\r\n") + 1);
@@ -288,9 +300,15 @@ TEST_F(FaultRun, DiskFullWhileThePackageIsWrittenGivesTheRuntimeTextAndLeavesNot
     ASSERT_TRUE(krtest::listDir(disk).empty()) << joined(krtest::listDir(disk));
 
     const krtest::RunResult result = launch(krtest::binPath(L"kr-bulky-setup.exe"), {L"/qn"}, false, disk);
-    // The runtime's text for the failed write. Windows fails the whole write (ENOSPC); Wine first writes what
-    // fits and its runtime reports the short write as EINVAL.
-    expectLauncherFailure(result, L"kr-bulky-setup.exe", runtimeErrorText(runningUnderWine() ? EINVAL : ENOSPC));
+    // The failed call on the temporary file beside main.msi, with the system's code and text for a full disk.
+    ASSERT_EQ(result.dialogs.size(), 1u) << result.err.substr(0, 500);
+    const std::wstring& text = result.dialogs[0].text;
+    const std::wstring reason =
+        L") failed. System error [112](system error 112 (" + systemErrorText(ERROR_DISK_FULL) + L"))";
+    EXPECT_EQ(text.rfind(L"WriteFile(" + disk, 0), 0u) << krtest::utf8(text);
+    EXPECT_TRUE(text.size() > reason.size() && text.compare(text.size() - reason.size(), reason.size(), reason) == 0)
+        << krtest::utf8(text);
+    expectLauncherFailure(result, L"kr-bulky-setup.exe", text);
     EXPECT_TRUE(krtest::listDir(disk).empty()) << joined(krtest::listDir(disk));
     expectNothingLeft();
 }

@@ -173,13 +173,13 @@ TEST_F(InstallRoad, DebugTraceShowsEveryStep) {
     const std::string msiexec = R"([A-Za-z]:\\windows\\system32\\msiexec\.exe)";
     const std::vector<std::string> expected = {
         R"(\[TRACE\] app\.cpp:[0-9]+: Entering app::launch)",
-        R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Created \[)" + dir + R"(\\\] directory)",
-        R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Moved '.*kvs-?[0-9]+\.tmp' file to ')" + dir + R"(\\main\.msi')",
+        R"(\[TRACE\] WinPrivateDirectory\.cpp:[0-9]+: Created \[)" + dir + R"(\\\] directory)",
+        R"(\[TRACE\] WinFileCreation\.cpp:[0-9]+: Moved '.*kvs-?[0-9]+\.tmp' file to ')" + dir + R"(\\main\.msi')",
         R"(\[TRACE\] Executor\.cpp:[0-9]+: CreateProcess\()" + msiexec + ", " + msiexec + R"( /i )" + dir +
             R"(\\main\.msi /qn /l\*v ")" + escaped(log) + R"(" KR_NOTE="two words"\) succeeded; PID=[0-9]+)",
         R"(\[TRACE\] Executor\.cpp:[0-9]+: Process with PID=[0-9]+ terminated\. Exit code=0)",
-        R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Deleted \[)" + dir + R"(\\main\.msi\] file)",
-        R"(\[TRACE\] WinFileUtils\.cpp:[0-9]+: Deleted \[)" + dir + R"(\] directory)",
+        R"(\[TRACE\] WinFileDeletion\.cpp:[0-9]+: Deleted \[)" + dir + R"(\\main\.msi\] file)",
+        R"(\[TRACE\] WinFileDeletion\.cpp:[0-9]+: Deleted \[)" + dir + R"(\] directory)",
         R"(\[TRACE\] app\.cpp:0: Exiting app::launch \(entered at app\.cpp:[0-9]+\))",
     };
     std::istringstream lines(result.err);

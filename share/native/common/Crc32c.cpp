@@ -5,6 +5,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) || defined(_M_X64)
+#include <cpuid.h>
 #include <nmmintrin.h>
 #define KR_CRC32C_HARDWARE 1
 #endif
@@ -123,8 +124,16 @@ __attribute__((target("sse4.2"))) uint32_t updateHardware(uint32_t crc, const un
     return crc;
 }
 
+// Asks the processor itself (leaf 1, ECX bit 20): __builtin_cpu_supports would link the compiler's whole
+// processor model table, some 5 KiB of the launcher, for this one bit.
 bool hasHardwareCrc() {
-    static const bool supported = __builtin_cpu_supports("sse4.2");
+    static const bool supported = [] {
+        unsigned eax = 0;
+        unsigned ebx = 0;
+        unsigned ecx = 0;
+        unsigned edx = 0;
+        return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_SSE4_2) != 0;
+    }();
     return supported;
 }
 

@@ -4,10 +4,7 @@
 #include "Log.h"
 
 #include <cstring>
-#include <locale>
 #include <map>
-#include <mutex>
-#include <sstream>
 
 namespace {
 
@@ -114,8 +111,8 @@ std::string trimSignature(const std::string& pretty) {
     return name;
 }
 
+// Filled on the process's single thread, so it takes no lock.
 struct LabelCache {
-    std::mutex mutex;
     std::map<const char*, std::string> narrow;
     std::map<const char*, std::wstring> wide;
 };
@@ -129,7 +126,6 @@ LabelCache& labelCache() {
 
 const char* functionLabel(const char* prettyFunction) {
     LabelCache& cache = labelCache();
-    std::lock_guard<std::mutex> lock(cache.mutex);
     auto found = cache.narrow.find(prettyFunction);
     if (found == cache.narrow.end()) {
         found = cache.narrow.emplace(prettyFunction, trimSignature(prettyFunction)).first;
@@ -140,7 +136,6 @@ const char* functionLabel(const char* prettyFunction) {
 const wchar_t* wideFunctionLabel(const char* prettyFunction) {
     const char* label = functionLabel(prettyFunction);
     LabelCache& cache = labelCache();
-    std::lock_guard<std::mutex> lock(cache.mutex);
     auto found = cache.wide.find(prettyFunction);
     if (found == cache.wide.end()) {
         found = cache.wide.emplace(prettyFunction, tstrings::decodeUtf8(label)).first;
@@ -149,9 +144,8 @@ const wchar_t* wideFunctionLabel(const char* prettyFunction) {
 }
 
 std::string composeLocatedMessage(const std::exception& error, const SourceLocation& location) {
-    std::ostringstream out;
-    out << baseName(location.file) << "(" << location.line << ") at " << location.function << "(): " << error.what();
-    return out.str();
+    return baseName(location.file) + "(" + std::to_string(location.line) + ") at " + location.function + "(): " +
+           error.what();
 }
 
 KrError<std::runtime_error> makeError(const std::string& message, const SourceLocation& location) {
@@ -167,8 +161,8 @@ KrError<std::runtime_error> makeError(const tstrings::MessageBuilder& message, c
 }
 
 std::string joinMessages(const std::string& first, const std::string& second) {
-    const std::locale& classic = std::locale::classic();
-    const auto isSpace = [&classic](char c) { return std::isspace(c, classic); };
+    // The white space of the classic locale.
+    const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
 
     size_t firstEnd = first.size();
     while (firstEnd > 0 && isSpace(first[firstEnd - 1])) {

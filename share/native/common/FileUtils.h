@@ -4,7 +4,6 @@
 #include "tstrings.h"
 
 #include <cstdint>
-#include <fstream>
 #include <new>
 #include <utility>
 #include <vector>
@@ -109,7 +108,8 @@ private:
     void* handle_ = nullptr;
 };
 
-// Writes a file through a temporary file beside it; the destination changes only on finish().
+// Writes a file through a temporary file beside it; the destination changes only on finish(). Failed system
+// calls raise SysError with the system's reason, such as a full disk.
 class FileWriter {
 public:
     explicit FileWriter(const tstring& destination);
@@ -124,7 +124,7 @@ public:
 private:
     tstring tempPath_;
     Deleter deleter_;
-    std::ofstream stream_;
+    void* file_ = nullptr; // the temporary file, open for writing until finish()
     tstring destination_;
 };
 

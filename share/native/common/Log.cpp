@@ -4,7 +4,7 @@
 #include "FileUtils.h"
 #include "WinSysInfo.h"
 
-#include <iostream>
+#include <cstdio>
 #include <new>
 
 namespace {
@@ -50,7 +50,7 @@ const wchar_t* logLevelName(LogLevel level) {
 Logger& Logger::global() {
     if (!instance_.appender_) {
         alignas(StreamLogAppender) static unsigned char storage[sizeof(StreamLogAppender)];
-        instance_.appender_ = new (storage) StreamLogAppender(&std::cout);
+        instance_.appender_ = new (storage) StreamLogAppender(stdout);
     }
     switch (moduleNameState) {
     case ModuleNameState::NotStarted:
@@ -87,6 +87,12 @@ LogAppender* Logger::setAppender(LogAppender* appender) {
     return previous;
 }
 
+void writeLine(std::FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
 void StreamLogAppender::append(const LogEvent& event) {
     const SYSTEMTIME& t = event.timestamp;
     const tstring prefix = tstrings::formatText(L"%04u/%02u/%02u %02u:%02u:%02u.%03u, %s (PID: %u, TID: %u), ",
@@ -95,7 +101,7 @@ void StreamLogAppender::append(const LogEvent& event) {
     const MessageBuilder record = MessageBuilder() << L"[" << prefix << event.fileName << L":" << event.line << L" ("
                                                    << event.functionName << L")]\n\t" << event.levelName << L": "
                                                    << event.message;
-    *stream_ << record.utf8() << std::endl;
+    writeLine(stream_, record.utf8());
 }
 
 void TeeLogAppender::append(const LogEvent& event) {

@@ -7,7 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <ostream>
+#include <cstdio>
 
 enum class LogLevel : int32_t { Trace = 0, Info = 1, Warning = 2, Error = 3 };
 
@@ -57,14 +57,17 @@ private:
     LogAppender* appender_ = nullptr;
 };
 
-// The full two-line record, as UTF-8, on a narrow stream.
+// Writes `text`, a line end and flushes: how every appender on a stdio stream ends a record.
+void writeLine(std::FILE* stream, const std::string& text);
+
+// The full two-line record, as UTF-8, on a stdio stream.
 class StreamLogAppender : public LogAppender {
 public:
-    explicit StreamLogAppender(std::ostream* stream) : stream_(stream) {}
+    explicit StreamLogAppender(std::FILE* stream) : stream_(stream) {}
     void append(const LogEvent& event) override;
 
 private:
-    std::ostream* stream_;
+    std::FILE* stream_;
 };
 
 class NopLogAppender : public LogAppender {

@@ -4,7 +4,7 @@
 #include "WinErrorHandling.h"
 #include "WinSysInfo.h"
 
-#include <iostream>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 
@@ -82,7 +82,7 @@ int launch(const std::nothrow_t&, const MainRoutine& mainRoutine, LogAppender* l
         lastErrorMessage = &message;
         runGuarded(KR_HERE, [] { throw; });
     } catch (const std::runtime_error&) {
-        // The errno text describes a failed stream operation better than the stream's own what().
+        // Not one of ours but the C++ library's: the errno text of the moment describes it better than its what().
         message = lastRuntimeErrorText();
         lastErrorMessage = &message;
         runGuarded(KR_HERE, [] { throw; });
@@ -105,9 +105,9 @@ LogAppender& defaultLastErrorAppender() {
 
 bool isDebugLoggingEnabled() { return SysInfo::getEnvVariable(L"KESTREL_DEBUG", tstring()) == L"true"; }
 
-void LastErrorLogAppender::append(const LogEvent&) { std::cerr << app::lastErrorMsg() << std::endl; }
+void LastErrorLogAppender::append(const LogEvent&) { writeLine(stderr, app::lastErrorMsg()); }
 
 void StandardLogAppender::append(const LogEvent& event) {
-    std::cerr << "[" << tstrings::encodeUtf8(event.levelName) << "] " << tstrings::encodeUtf8(event.fileName) << ":"
-              << event.line << ": " << tstrings::encodeUtf8(event.message) << std::endl;
+    writeLine(stderr, "[" + tstrings::encodeUtf8(event.levelName) + "] " + tstrings::encodeUtf8(event.fileName) + ":" +
+                          std::to_string(event.line) + ": " + tstrings::encodeUtf8(event.message));
 }

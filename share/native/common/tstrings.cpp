@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <cwctype>
 #include <stdexcept>
 
 namespace tstrings {
@@ -128,62 +127,66 @@ tstring decodeMessageText(const std::string& text) {
 
 } // namespace
 
-MessageBuilder::MessageBuilder(const tstring& text) { stream_ << text; }
+MessageBuilder::MessageBuilder(const tstring& text) : text_(text) {}
 
-MessageBuilder::MessageBuilder(const std::string& utf8) { stream_ << decodeMessageText(utf8); }
+MessageBuilder::MessageBuilder(const std::string& utf8) : text_(decodeMessageText(utf8)) {}
 
 MessageBuilder::MessageBuilder(const char* utf8) { *this << utf8; }
 
-MessageBuilder::MessageBuilder(const MessageBuilder& other) { stream_ << other.str(); }
-
-MessageBuilder& MessageBuilder::operator=(const MessageBuilder& other) {
-    if (this != &other) {
-        stream_.str(other.str());
-        stream_.seekp(0, std::ios_base::end);
-    }
-    return *this;
-}
-
 MessageBuilder& MessageBuilder::operator<<(const tstring& text) {
-    stream_ << text;
+    text_ += text;
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(const wchar_t* text) {
-    stream_ << (text ? text : L"NULL");
+    text_ += text ? text : L"NULL";
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(const std::string& utf8) {
-    stream_ << decodeMessageText(utf8);
+    text_ += decodeMessageText(utf8);
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(const char* utf8) {
-    stream_ << (utf8 ? decodeMessageText(utf8) : tstring(L"NULL"));
+    text_ += utf8 ? decodeMessageText(utf8) : tstring(L"NULL");
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(wchar_t c) {
-    stream_ << c;
+    text_ += c;
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(char c) {
-    stream_ << static_cast<wchar_t>(static_cast<unsigned char>(c));
+    text_ += static_cast<wchar_t>(static_cast<unsigned char>(c));
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(const void* pointer) {
-    stream_ << pointer;
+    const auto value = reinterpret_cast<uintptr_t>(pointer);
+    if (value != 0) {
+        text_ += L"0x";
+    }
+    appendDigits(value, 16);
     return *this;
 }
 
 MessageBuilder& MessageBuilder::operator<<(const MessageBuilder& other) {
-    stream_ << other.str();
+    text_ += other.text_;
     return *this;
 }
 
-std::ostream& operator<<(std::ostream& out, const MessageBuilder& message) { return out << message.utf8(); }
+void MessageBuilder::appendDigits(uint64_t value, unsigned base) {
+    wchar_t digits[64];
+    size_t count = 0;
+    do {
+        digits[count++] = L"0123456789abcdef"[value % base];
+        value /= base;
+    } while (value != 0);
+    while (count > 0) {
+        text_ += digits[--count];
+    }
+}
 
 } // namespace tstrings

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <sstream>
+#include <iosfwd>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -41,16 +41,15 @@ tstring joinRange(Iterator first, Iterator last, const tstring& delimiter) {
     return result;
 }
 
-// A wide text stream used as a value: fed by insertion, read out once as UTF-16 or UTF-8.
-// Narrow text, zero-terminated or not, is decoded from UTF-8 so non-ASCII paths survive.
+// Message text used as a value: fed by insertion, read out once as UTF-16 or UTF-8. Narrow text, zero-terminated
+// or not, is decoded from UTF-8 so non-ASCII paths survive; integers are written in decimal, pointers as a wide
+// stream writes them ("0" for null, otherwise "0x" and lower-case hexadecimal digits).
 class MessageBuilder {
 public:
     MessageBuilder() = default;
     explicit MessageBuilder(const tstring& text);
     explicit MessageBuilder(const std::string& utf8);
     explicit MessageBuilder(const char* utf8);
-    MessageBuilder(const MessageBuilder& other);
-    MessageBuilder& operator=(const MessageBuilder& other);
 
     MessageBuilder& operator<<(const tstring& text);
     MessageBuilder& operator<<(const wchar_t* text);
@@ -66,19 +65,36 @@ public:
                                                   !std::is_same_v<Integer, wchar_t>,
                                               int> = 0>
     MessageBuilder& operator<<(Integer value) {
-        stream_ << value;
+        if constexpr (std::is_signed_v<Integer>) {
+            // The magnitude of the most negative value fits only once it is unsigned.
+            const bool negative = value < 0;
+            const auto magnitude = static_cast<uint64_t>(static_cast<int64_t>(value));
+            if (negative) {
+                text_ += L'-';
+            }
+            appendDigits(negative ? 0 - magnitude : magnitude, 10);
+        } else {
+            appendDigits(static_cast<uint64_t>(value), 10);
+        }
         return *this;
     }
 
-    tstring str() const { return stream_.str(); }
-    std::string utf8() const { return encodeUtf8(stream_.str()); }
-    operator tstring() const { return str(); }
+    tstring str() const { return text_; }
+    std::string utf8() const { return encodeUtf8(text_); }
+    operator tstring() const { return text_; }
 
 private:
-    std::wostringstream stream_;
+    // The digits of `value` in `base` (10 or 16), without sign or prefix.
+    void appendDigits(uint64_t value, unsigned base);
+
+    tstring text_;
 };
 
-std::ostream& operator<<(std::ostream& out, const MessageBuilder& message);
+// Writes the UTF-8 text to a narrow output stream; only a program that has streams instantiates it.
+template <class Traits>
+std::basic_ostream<char, Traits>& operator<<(std::basic_ostream<char, Traits>& out, const MessageBuilder& message) {
+    return out << message.utf8();
+}
 
 } // namespace tstrings
 

@@ -1,33 +1,12 @@
 // Runs one child program to its end: its command line, its creation and the wait for its exit code.
 #pragma once
 
+#include "OwnedHandle.h"
 #include "tstrings.h"
 
 #include <windows.h>
 
-#include <utility>
-
 #include <functional>
-
-// The single owner of one Windows handle: closes it on destruction or when given another; null is never closed.
-class OwnedHandle {
-public:
-    OwnedHandle() = default;
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    ~OwnedHandle();
-    OwnedHandle(OwnedHandle&& other) noexcept;
-    OwnedHandle& operator=(OwnedHandle&& other) noexcept;
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-    void reset(HANDLE handle = nullptr) noexcept;
-    // Gives the handle up without closing it.
-    HANDLE release() noexcept { return std::exchange(handle_, nullptr); }
-
-private:
-    HANDLE handle_ = nullptr;
-};
 
 // One child program with its arguments and start options; by default it runs hidden, without a console
 // window, without inherited handles, not suspended and outside any job.

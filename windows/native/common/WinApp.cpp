@@ -7,8 +7,6 @@
 
 #include <windows.h>
 
-#include <iostream>
-
 namespace app {
 
 int wlaunch(const std::nothrow_t&, const MainRoutine& mainRoutine) noexcept {
@@ -34,17 +32,13 @@ Channel::Channel(FILE* stream) : reopened_(nullptr) {
     const bool input = stream == stdin;
     // A failed reopen leaves reopened_ null: nothing to close, and the stream leads nowhere.
     freopen_s(&reopened_, input ? "CONIN$" : "CONOUT$", input ? "r" : "w", stream);
-    std::ios::sync_with_stdio(true);
 }
 
 Channel::~Channel() {
     const LastErrorPreserver preserver;
-    runGuarded(KR_HERE, [this] {
-        if (reopened_) {
-            fclose(reopened_);
-        }
-        std::ios::sync_with_stdio(true);
-    });
+    if (reopened_) {
+        fclose(reopened_);
+    }
 }
 
 Console::Console() {

@@ -4,11 +4,9 @@
 #include "Log.h"
 
 #include <cwchar>
-#include <sstream>
 
 std::string makeMessage(const std::string& message, const char* label, const void* failedFunction, uint32_t code) {
-    std::ostringstream text;
-    text << (label ? label : "Some error") << " [" << code << "]";
+    std::string text = std::string(label ? label : "Some error") + " [" + std::to_string(code) + "]";
 
     HMODULE module = nullptr;
     bool describe = true;
@@ -21,9 +19,9 @@ std::string makeMessage(const std::string& message, const char* label, const voi
         }
     }
     if (describe) {
-        text << "(" << tstrings::encodeUtf8(formatSystemError(code, module)) << ")";
+        text += "(" + tstrings::encodeUtf8(formatSystemError(code, module)) + ")";
     }
-    return joinMessages(message, text.str());
+    return joinMessages(message, text);
 }
 
 KrError<SysError> makeError(const SysError& error, const SourceLocation& location) {

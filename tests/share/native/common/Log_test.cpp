@@ -2,10 +2,11 @@
 #include "Log.h"
 
 #include "RecordingAppender.h"
+#include "krtest.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <cstdio>
 
 namespace {
 
@@ -32,10 +33,14 @@ LogEvent sampleEvent(const wchar_t* moduleName) {
 } // namespace
 
 TEST(StreamLogAppenderTest, WritesTheTwoLineRecordAsUtf8) {
-    std::ostringstream out;
-    StreamLogAppender appender(&out);
+    const krtest::ScratchDir dir;
+    const std::wstring path = dir.file(L"records.txt");
+    FILE* out = _wfopen(path.c_str(), L"wb");
+    ASSERT_NE(out, nullptr);
+    StreamLogAppender appender(out);
     appender.append(sampleEvent(L"setup.exe"));
-    EXPECT_EQ(out.str(), "[2026/03/07 04:05:06.009, setup.exe (PID: 1234, TID: 56), Executor.cpp:126 "
+    fclose(out);
+    EXPECT_EQ(krtest::readFile(path), "[2026/03/07 04:05:06.009, setup.exe (PID: 1234, TID: 56), Executor.cpp:126 "
                          "(Executor::startProcess)]\n\tINFO: Gr\xC3\xBC\xC3\x9F" "e\n");
 }
 

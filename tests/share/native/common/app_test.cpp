@@ -8,12 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <cerrno>
-#include <iostream>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -36,19 +39,34 @@ public:
     std::vector<Capture> captures;
 };
 
-// Collects what is written to std::cerr while it lives.
+// Collects what is written to standard error while it lives: the stream's descriptor leads to a file meanwhile,
+// opened untranslated so that the text reads as it was written.
 class StandardErrorCapture {
 public:
-    StandardErrorCapture() : previous_(std::cerr.rdbuf(captured_.rdbuf())) {}
-    ~StandardErrorCapture() { std::cerr.rdbuf(previous_); }
+    StandardErrorCapture()
+        : path_(dir_.file(L"stderr.txt")), saved_(_dup(_fileno(stderr))) {
+        fflush(stderr);
+        const int file = _wopen(path_.c_str(), _O_CREAT | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        _dup2(file, _fileno(stderr));
+        _close(file);
+    }
+    ~StandardErrorCapture() {
+        fflush(stderr);
+        _dup2(saved_, _fileno(stderr));
+        _close(saved_);
+    }
     StandardErrorCapture(const StandardErrorCapture&) = delete;
     StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
 
-    std::string text() const { return captured_.str(); }
+    std::string text() const {
+        fflush(stderr);
+        return krtest::readFile(path_);
+    }
 
 private:
-    std::ostringstream captured_;
-    std::streambuf* previous_;
+    krtest::ScratchDir dir_;
+    std::wstring path_;
+    int saved_;
 };
 
 const tstring kNonAsciiText = L"cannot write J\u00fcrgen \u6587\u4ef6 main.msi";

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
+#include <sstream>
 #include <stdexcept>
 
 using namespace tstrings;
@@ -69,4 +72,18 @@ TEST(MessageBuilderTest, InsertionsAndReadOut) {
     std::ostringstream narrow;
     narrow << (MessageBuilder() << L"\u6587");
     EXPECT_EQ(narrow.str(), "\xE6\x96\x87");
+}
+
+TEST(MessageBuilderTest, NumbersAndPointersReadAsAWideStreamWritesThem) {
+    const void* pointers[] = {nullptr, reinterpret_cast<const void*>(uintptr_t{0x7FFA12ABCDEF}),
+                              reinterpret_cast<const void*>(UINTPTR_MAX)};
+    std::wostringstream expected;
+    MessageBuilder builder;
+    for (const void* pointer : pointers) {
+        expected << pointer << L' ';
+        builder << pointer << L' ';
+    }
+    expected << INT_MIN << L' ' << INT64_MIN << L' ' << UINT64_MAX << L' ' << short{-3} << L' ' << uint8_t{200};
+    builder << INT_MIN << L' ' << INT64_MIN << L' ' << UINT64_MAX << L' ' << short{-3} << L' ' << uint8_t{200};
+    EXPECT_EQ(builder.str(), expected.str());
 }
