@@ -252,18 +252,21 @@ TEST_F(PlantedLibrary, IsNeverLoadedByTheLauncher) {
 }
 
 TEST_F(LauncherRun, DirectoriesPlantedUnderTheComingNamesAreLeftAlone) {
-    // Directories under the names of the next three seconds of ticks, in runs of 30 with one name free after
+    // Directories under the names of three seconds of coming ticks, in runs of 30 with one name free after
     // each run, so that the launcher meets planted names wherever its tick falls. A loaded machine may take
     // longer to plant and start the launcher than the names cover; then a new round plants in a fresh
-    // directory, as Wine creates entries ever slower in a crowded one.
+    // directory, as Wine creates entries ever slower in a crowded one, and its names begin as far ahead as
+    // the last round took to plant, half as much again; the launcher starts when their first tick comes.
     const int32_t span = 3000;
+    int32_t lead = 0;
     std::vector<std::pair<std::wstring, size_t>> rounds;
     std::vector<std::wstring> planted;
     for (int round = 1;; ++round) {
         const std::wstring base = temp_.file(L"round" + std::to_wstring(round));
         ASSERT_TRUE(CreateDirectoryW(base.c_str(), nullptr));
         const size_t plantedBefore = planted.size();
-        const int32_t first = static_cast<int32_t>(GetTickCount());
+        const int32_t started = static_cast<int32_t>(GetTickCount());
+        const int32_t first = started + lead;
         for (int32_t number = first; number < first + span; ++number) {
             if ((number - first) % 31 != 30) {
                 planted.push_back(base + L"\\" + std::to_wstring(number) + L".tmp");
@@ -272,6 +275,10 @@ TEST_F(LauncherRun, DirectoriesPlantedUnderTheComingNamesAreLeftAlone) {
         }
         rounds.emplace_back(base, planted.size() - plantedBefore);
         const int32_t plantedBy = static_cast<int32_t>(GetTickCount());
+        if (plantedBy < first) {
+            Sleep(static_cast<DWORD>(first - plantedBy));
+        }
+        lead = (plantedBy - started) * 3 / 2;
         krtest::RunOptions options;
         options.setEnv = {{L"TMP", base}, {L"TEMP", base}, {L"KESTREL_DEBUG", L"true"}};
         const krtest::RunResult result = krtest::run(krtest::binPath(L"kr-fails-setup.exe"), {L"/qn"}, options);
@@ -282,11 +289,12 @@ TEST_F(LauncherRun, DirectoriesPlantedUnderTheComingNamesAreLeftAlone) {
             std::regex_search(result.err, created, std::regex(R"(Created \[.*\\(-?[0-9]+)\.tmp\\\] directory)")))
             << result.err;
         const int32_t used = std::stoi(created[1].str());
-        if (used < first + span) {
+        if (used >= first && used < first + span) {
             EXPECT_EQ((used - first) % 31, 30) << used - first;
             break;
         }
-        ASSERT_LT(round, 4) << "planting took until tick " << plantedBy - first << " of " << span;
+        ASSERT_LT(round, 4) << "planting took " << plantedBy - started << " ticks; the names began "
+                            << first - started << " ticks ahead and the launcher's tick was " << used - first;
     }
     for (const std::wstring& dir : planted) {
         EXPECT_TRUE(krtest::listDir(dir).empty()) << krtest::utf8(dir);
