@@ -1,6 +1,7 @@
 // File access on POSIX systems: paths, file queries, inputs read a piece at a time, outputs moved into place.
 #include "PackError.h"
 #include "Platform.h"
+#include "TemporaryName.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,15 +106,8 @@ private:
 std::string temporaryName(const std::string& directory, int attempt) {
     struct timespec now = {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    uint64_t mixed = static_cast<uint64_t>(::getpid()) << 32 ^ static_cast<uint64_t>(now.tv_nsec) ^
-                     static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u;
-    mixed ^= mixed >> 29;
-    static const char digits[] = "0123456789ABCDEF";
-    std::string name = "kvs";
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        name += digits[(mixed >> shift) & 0xF];
-    }
-    return joinPath(directory, name + ".tmp");
+    return joinPath(directory, temporaryFileName(static_cast<uint64_t>(::getpid()), static_cast<uint64_t>(now.tv_nsec),
+                                                 attempt));
 }
 
 } // namespace

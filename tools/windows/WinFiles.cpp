@@ -1,9 +1,10 @@
 // File access on Windows: paths, file queries, inputs mapped into memory, outputs moved into place.
 #include "PackError.h"
 #include "Platform.h"
+#include "TemporaryName.h"
 #include "WideText.h"
 
-#include "Executor.h"
+#include "OwnedHandle.h"
 #include "WinErrorHandling.h"
 
 #include <windows.h>
@@ -85,15 +86,7 @@ private:
 std::string temporaryName(const std::string& directory, int attempt) {
     LARGE_INTEGER now = {};
     QueryPerformanceCounter(&now);
-    uint64_t mixed = static_cast<uint64_t>(GetCurrentProcessId()) << 32 ^ static_cast<uint64_t>(now.QuadPart) ^
-                     static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u;
-    mixed ^= mixed >> 29;
-    static const char digits[] = "0123456789ABCDEF";
-    std::string name = "kvs";
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        name += digits[(mixed >> shift) & 0xF];
-    }
-    return joinPath(directory, name + ".tmp");
+    return joinPath(directory, temporaryFileName(GetCurrentProcessId(), static_cast<uint64_t>(now.QuadPart), attempt));
 }
 
 void writeAll(HANDLE file, ByteView bytes, const std::string& destination) {
