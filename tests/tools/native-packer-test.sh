@@ -10,18 +10,8 @@ sample=$3
 run="$bin/../wine/run"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-failures=0
-
-check() { # check <description> <command>...: passes when the command succeeds
-  local description=$1
-  shift
-  if "$@"; then
-    echo "ok: $description"
-  else
-    echo "FAILED: $description"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=tests/tools/checks.sh
+source "$(dirname "$0")/checks.sh"
 
 dir="$scratch/dir with blank ü"
 native="$dir/native"
@@ -127,12 +117,6 @@ for usage in "--info" "--info a.exe b.exe" "--extract a.exe" "--json a.exe" "--i
 done
 
 # The native setup at work under Wine.
-setup=$("$run" winepath -w "$native/setup.exe" | tr -d '\r')
-installed="$("$run" winepath -u 'C:\Program Files (x86)\Kestrel Packtest' | tr -d '\r')"
-check "nothing installed before" test ! -e "$installed/packtest.txt"
-check "the native setup installs silently" "$run" "$bin/kr-spawn.exe" "$setup" /qn
-check "the product's files are there" test -s "$installed/packtest.txt"
-check "the native setup removes it" "$run" "$bin/kr-spawn.exe" "$setup" uninstall
-check "the product's files are gone" test ! -e "$installed/packtest.txt"
+check_install_and_removal native "$native/setup.exe"
 
 (( failures == 0 ))

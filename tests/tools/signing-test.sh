@@ -9,18 +9,8 @@ package=$2
 run="$bin/../wine/run"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-failures=0
-
-check() { # check <description> <command>...: passes when the command succeeds
-  local description=$1
-  shift
-  if "$@"; then
-    echo "ok: $description"
-  else
-    echo "FAILED: $description"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=tests/tools/checks.sh
+source "$(dirname "$0")/checks.sh"
 
 dir="$scratch/signing with blank"
 mkdir -p "$dir"
@@ -60,12 +50,6 @@ check "the bare launcher is signed" sign "$bin/kestrel-launcher.exe" signed-laun
 check "packing the signed launcher is refused" test $? = 1 -a ! -e refused.exe
 check "as signed" grep -q "cannot be packed: it is signed, and its signature would not hold for the setup" refused.err
 
-setup=$("$run" winepath -w "$dir/signed.exe" | tr -d '\r')
-installed="$("$run" winepath -u 'C:\Program Files (x86)\Kestrel Packtest' | tr -d '\r')"
-check "nothing installed before" test ! -e "$installed/packtest.txt"
-check "the signed setup installs silently" "$run" "$bin/kr-spawn.exe" "$setup" /qn
-check "the product's files are there" test -s "$installed/packtest.txt"
-check "the signed setup removes it" "$run" "$bin/kr-spawn.exe" "$setup" uninstall
-check "the product's files are gone" test ! -e "$installed/packtest.txt"
+check_install_and_removal signed "$dir/signed.exe"
 
 (( failures == 0 ))

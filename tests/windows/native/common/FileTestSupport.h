@@ -1,6 +1,9 @@
-// Helpers of the file-service tests: files held open, new directories, Wine's path mapping, waiting for an effect.
+// Helpers of the file-service tests: records and raised errors, files held open, new directories, Wine's path
+// mapping, waiting for an effect.
 #pragma once
 
+#include "Raised.h"
+#include "RecordingAppender.h"
 #include "krtest.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +12,10 @@
 #include <string>
 
 namespace filetest {
+
+using RecordCapture = krtest::RecordingAppender;
+using krtest::Raised;
+using krtest::raisedBy;
 
 inline bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 

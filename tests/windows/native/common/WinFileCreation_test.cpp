@@ -4,8 +4,6 @@
 #include "ErrorHandling.h"
 #include "FileTestSupport.h"
 #include "Log.h"
-#include "Raised.h"
-#include "RecordingAppender.h"
 #include "krtest.h"
 
 #include <gtest/gtest.h>
@@ -19,11 +17,6 @@ using namespace FileUtils;
 using namespace filetest;
 
 namespace {
-
-using RecordCapture = krtest::RecordingAppender;
-
-using krtest::Raised;
-using krtest::raisedBy;
 
 std::wstring numberName(DWORD number, const std::wstring& suffix) {
     return std::to_wstring(static_cast<int32_t>(number)) + suffix;

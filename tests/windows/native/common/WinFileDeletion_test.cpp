@@ -4,8 +4,6 @@
 #include "ErrorHandling.h"
 #include "FileTestSupport.h"
 #include "Log.h"
-#include "Raised.h"
-#include "RecordingAppender.h"
 #include "krtest.h"
 
 #include <gtest/gtest.h>
@@ -22,11 +20,6 @@ using namespace FileUtils;
 using namespace filetest;
 
 namespace {
-
-using RecordCapture = krtest::RecordingAppender;
-
-using krtest::Raised;
-using krtest::raisedBy;
 
 void makeReadOnly(const std::wstring& path) {
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY)) << u8(path);

@@ -4,8 +4,6 @@
 #include "ErrorHandling.h"
 #include "FileTestSupport.h"
 #include "Log.h"
-#include "Raised.h"
-#include "RecordingAppender.h"
 #include "krtest.h"
 
 #include <gtest/gtest.h>
@@ -21,11 +19,6 @@ using namespace FileUtils;
 using namespace filetest;
 
 namespace {
-
-using RecordCapture = krtest::RecordingAppender;
-
-using krtest::Raised;
-using krtest::raisedBy;
 
 // The directory's owner and access list in the system's text form, as they were stored at its creation.
 std::wstring storedSecurity(const std::wstring& path) {
