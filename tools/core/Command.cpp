@@ -153,7 +153,7 @@ std::string formatSize(uint64_t bytes) {
 
 void report(const PackSummary& summary) {
     std::string product = "Packed " + (summary.productName.empty() ? std::string("a product without name")
-                                                                    : printable(summary.productName));
+                                                                   : printable(summary.productName));
     if (!summary.productVersion.empty()) {
         product += " " + printable(summary.productVersion);
     }

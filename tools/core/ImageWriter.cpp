@@ -103,9 +103,9 @@ void writeImage(const PeImage& image, const ResourceTree& resources, ByteSink& s
         if (moved.rawSize != 0) {
             putLe32(sectionField(i, 20), shifted(moved.rawPointer, rawShift));
         }
-        imageEnd = std::max<uint64_t>(imageEnd, static_cast<uint64_t>(newAddress) +
-                                                    alignUp(std::max(moved.virtualSize, moved.rawSize),
-                                                            image.sectionAlignment()));
+        imageEnd = std::max<uint64_t>(
+            imageEnd, static_cast<uint64_t>(newAddress) +
+                          alignUp(std::max(moved.virtualSize, moved.rawSize), image.sectionAlignment()));
     }
     if (imageEnd > kMaxImageEnd) {
         throw FormatError("it would be too large for a Windows executable");

@@ -134,8 +134,8 @@ void PeImage::readHeaders() {
     layout_.sizeOfImage = optional.le32(pe::kSizeOfImage);
     layout_.sizeOfHeaders = optional.le32(kSizeOfHeaders);
     for (uint32_t d = 0; d < directoryCount; ++d) {
-        layout_.directories.push_back(
-            DataDirectory{optional.le32(pe::kDataDirectories + d * 8), optional.le32(pe::kDataDirectories + d * 8 + 4)});
+        layout_.directories.push_back(DataDirectory{optional.le32(pe::kDataDirectories + d * 8),
+                                                    optional.le32(pe::kDataDirectories + d * 8 + 4)});
     }
     layout_.sectionTableEnd = optionalStart + optionalSize + uint64_t{sectionCount} * pe::kSectionHeaderSize;
     checkHeaders(layout_);
@@ -160,8 +160,7 @@ namespace {
 class ResourceTreeReader {
 public:
     ResourceTreeReader(const Region& tree, const ImageLayout& layout)
-        : tree_(tree),
-          layout_(layout),
+        : tree_(tree), layout_(layout),
           entriesLeft_(std::min(tree.size() / pe::kResourceEntrySize, kMaxResourceEntries)),
           nameUnitsLeft_(std::min(tree.size() / 2, kMaxResourceNameUnits)) {}
 
@@ -267,9 +266,10 @@ void PeImage::readResourceTree() {
         return;
     }
     // Offsets within the tree count from its root, up to the end of the one section that holds it.
-    const auto holder = std::find_if(layout_.sections.begin(), layout_.sections.end(), [rootRva](const SectionHeader& s) {
-        return rootRva >= s.virtualAddress && rootRva < uint64_t{s.virtualAddress} + s.rawSize;
-    });
+    const auto holder =
+        std::find_if(layout_.sections.begin(), layout_.sections.end(), [rootRva](const SectionHeader& s) {
+            return rootRva >= s.virtualAddress && rootRva < uint64_t{s.virtualAddress} + s.rawSize;
+        });
     if (holder == layout_.sections.end()) {
         throw FormatError("its resource tree lies outside the data of its sections");
     }

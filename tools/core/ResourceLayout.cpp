@@ -15,8 +15,7 @@ constexpr uint64_t kDatumAlignment = 8;
 
 size_t textBytes(const ResourceId& id) { return id.isNumber() ? 0 : 2 + id.text.size() * 2; }
 
-template <class Directory>
-size_t countNamed(const Directory& directory) {
+template <class Directory> size_t countNamed(const Directory& directory) {
     return static_cast<size_t>(
         std::count_if(directory.begin(), directory.end(), [](const auto& entry) { return !entry.first.isNumber(); }));
 }

@@ -122,8 +122,10 @@ SetupFacts extractPackage(const std::string& setupPath, const std::string& outpu
 std::string damageMessage(const SetupFacts& facts) {
     const std::string start = "The installer package inside " + quoted(facts.setupPath) + " is damaged: ";
     if (facts.digestMalformed) {
-        return start + "the digest the setup carries is malformed (not \"crc32c:\" and 8 lowercase hexadecimal "
-                       "digits); the package's is " + facts.packageDigest;
+        return start +
+               "the digest the setup carries is malformed (not \"crc32c:\" and 8 lowercase hexadecimal "
+               "digits); the package's is " +
+               facts.packageDigest;
     }
     return start + "its digest is " + facts.packageDigest + ", the setup carries " +
            facts.storedDigest.value_or(std::string("none"));

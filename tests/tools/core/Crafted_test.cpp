@@ -79,10 +79,9 @@ TEST(CraftedFiles, EachIsRefusedWithItsRuleQuicklyAndLeavesNothing) {
         const std::string reading = file.reach == Reach::All       ? notSetup + file.rule
                                     : file.reach == Reach::Reading ? file.rule
                                                                    : notSetup + "it carries no installer package";
-        const std::string packing =
-            file.reach == Reach::Reading
-                ? "kestrel-pack: The launcher '" + path + "' already carries a package"
-                : "kestrel-pack: The launcher '" + path + "' cannot be packed: " + file.rule;
+        const std::string packing = file.reach == Reach::Reading
+                                        ? "kestrel-pack: The launcher '" + path + "' already carries a package"
+                                        : "kestrel-pack: The launcher '" + path + "' cannot be packed: " + file.rule;
         const std::vector<std::pair<std::vector<std::string>, std::string>> commands = {
             {{"--info", path}, reading},
             {{"--info", "--json", path}, reading},
