@@ -21,17 +21,17 @@ void refuseIf(bool broken, const std::string& rule) {
     }
 }
 
-void refuseIncomplete(const ImageLayout& layout, uint64_t needed) {
-    refuseIf(needed > layout.fileSize, "it is incomplete: it has " + std::to_string(layout.fileSize) +
-                                           " bytes, its headers need " + std::to_string(needed));
-}
-
 // Where a section ends in memory.
 uint64_t virtualEnd(const SectionHeader& section, uint32_t sectionAlignment) {
     return section.virtualAddress + alignUp(std::max(section.virtualSize, section.rawSize), sectionAlignment);
 }
 
 } // namespace
+
+void checkComplete(uint64_t fileSize, uint64_t needed) {
+    refuseIf(needed > fileSize,
+             "it is incomplete: it has " + std::to_string(fileSize) + " bytes, its headers need " + std::to_string(needed));
+}
 
 void checkHeaders(const ImageLayout& layout) {
     refuseIf(!isPowerOfTwo(layout.fileAlignment) || layout.fileAlignment < kMinFileAlignment ||
@@ -42,7 +42,7 @@ void checkHeaders(const ImageLayout& layout) {
              "its SectionAlignment (" + std::to_string(layout.sectionAlignment) +
                  ") is not a power of two at least its FileAlignment");
     refuseIf(layout.sectionTableEnd > layout.sizeOfHeaders, "its section table does not lie inside its headers");
-    refuseIncomplete(layout, layout.sizeOfHeaders);
+    checkComplete(layout.fileSize, layout.sizeOfHeaders);
 }
 
 void checkSections(const ImageLayout& layout) {
@@ -54,7 +54,7 @@ void checkSections(const ImageLayout& layout) {
             needed = std::max(needed, uint64_t{section.rawPointer} + section.rawSize);
         }
     }
-    refuseIncomplete(layout, needed);
+    checkComplete(layout.fileSize, needed);
 
     std::vector<const SectionHeader*> byRawPointer;
     for (const SectionHeader& section : sections) {

@@ -9,6 +9,10 @@
 
 namespace pack {
 
+// A file that ends before `needed` bytes, the end of what its headers describe, is incomplete: an interrupted
+// download, most likely.
+void checkComplete(uint64_t fileSize, uint64_t needed);
+
 // The headers, before the section table is read:
 // - FileAlignment is a power of two from 512 to 64 KiB, SectionAlignment a power of two no smaller;
 // - the optional header and the section table lie inside the headers (SizeOfHeaders), and those inside the file

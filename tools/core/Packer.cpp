@@ -27,8 +27,6 @@ constexpr uint16_t kNeutralLanguage = 0;
 constexpr uint16_t kDefaultVersionLanguage = 0x0409;
 // Windows Installer does not open a package of 2 GiB or more.
 constexpr uint64_t kMaxPackageSize = 0x7FFFFFFF;
-// How much of a ProductCode that is no GUID a message shows.
-constexpr size_t kShownProductCode = 64;
 
 Product readProduct(const std::string& packagePath) {
     const std::map<std::string, std::string> properties = platform::readProperties(packagePath);
@@ -43,7 +41,7 @@ Product readProduct(const std::string& packagePath) {
     const std::optional<std::string> code = canonicalProductCode(valueOf("ProductCode"));
     if (!code) {
         throw Error("The package " + quoted(packagePath) + " has the ProductCode '" +
-                    printable(shortened(valueOf("ProductCode"), kShownProductCode)) + "', which is not a GUID");
+                    printable(shortened(valueOf("ProductCode"), kShownProductCodeLength)) + "', which is not a GUID");
     }
     return Product{valueOf("ProductName"), valueOf("ProductVersion"), valueOf("Manufacturer"), *code};
 }

@@ -116,12 +116,14 @@ void PeImage::readHeaders() {
     if (file.le32(ntOffset) != kNtSignature) {
         file.refuse();
     }
+    checkComplete(layout_.fileSize, ntOffset + 4 + kFileHeaderSize);
     const Region fileHeader(source_, ntOffset + 4, kFileHeaderSize, notExecutable);
     const uint16_t sectionCount = fileHeader.le16(2);
     layout_.symbolTable = fileHeader.le32(8);
     const uint16_t optionalSize = fileHeader.le16(16);
 
     const uint64_t optionalStart = ntOffset + 4 + kFileHeaderSize;
+    checkComplete(layout_.fileSize, optionalStart + optionalSize);
     const Region optional(source_, optionalStart, optionalSize, "it is not a 64-bit image");
     const uint32_t directoryCount = std::min(optional.le32(kDirectoryCount), pe::kMaxDirectories);
     if (optional.le16(0) != kPe32PlusMagic || optionalSize < kOptionalHeaderSize ||

@@ -17,8 +17,6 @@ namespace pack {
 
 namespace {
 
-// How much of a product code that is no GUID is shown.
-constexpr size_t kShownProductCode = 64;
 // A version block states its length in 16 bits; what lies beyond is never read.
 constexpr uint32_t kMaxVersionBlock = 0xFFFF;
 
@@ -63,8 +61,8 @@ void readResources(const ResourceTree& resources, OpenSetup& setup) {
     }
     if (const ResourceData* code = findResource(resources, kResourceTypeRawData, kProductCodeResource)) {
         // Four bytes a character at the most, and one more character to tell that there were more.
-        const std::string text = storedText(*code, (kShownProductCode + 1) * 4);
-        facts.productCode = canonicalProductCode(text) ? text : shortened(text, kShownProductCode);
+        const std::string text = storedText(*code, (kShownProductCodeLength + 1) * 4);
+        facts.productCode = canonicalProductCode(text) ? text : shortened(text, kShownProductCodeLength);
     }
     if (const ResourceData* version = findResource(resources, kResourceTypeVersion, kVersionResource)) {
         const std::map<std::u16string, std::u16string> strings =

@@ -1,10 +1,12 @@
 // The crafted files of tests/tools/crafted/craft.py, one per fault a hostile sender could build: each refused by
-// --info, --extract and packing with the rule it breaks, exit code 1, within a second, with nothing written and
-// nothing unescaped printed.
+// --info, --extract and packing with the rule it breaks, exit code 1, within a second of processor time, with
+// nothing written and nothing unescaped printed.
 #include "PackTest.h"
 #include "Packer.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -50,6 +52,17 @@ const std::vector<Crafted> kCrafted = {
     {"digest-and-code-control-oversize", Reach::Reading, "the digest the setup carries is malformed"},
 };
 
+// The processor time of the children waited for so far: unlike the time on the clock, it does not grow when
+// other work shares the machine.
+std::chrono::microseconds childrenTime() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto time = [](const timeval& value) {
+        return std::chrono::seconds(value.tv_sec) + std::chrono::microseconds(value.tv_usec);
+    };
+    return time(usage.ru_utime) + time(usage.ru_stime);
+}
+
 bool printsOnlyText(const std::string& output) {
     return std::none_of(output.begin(), output.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
@@ -89,9 +102,9 @@ TEST(CraftedFiles, EachIsRefusedWithItsRuleQuicklyAndLeavesNothing) {
             {{"--launcher", path, KR_TEST_PACKAGE, out.file("setup.exe")}, packing},
         };
         for (const auto& [args, message] : commands) {
-            const auto start = std::chrono::steady_clock::now();
+            const auto start = childrenTime();
             const packtest::RunResult result = run(kPacker, args);
-            const auto elapsed = std::chrono::steady_clock::now() - start;
+            const auto elapsed = childrenTime() - start;
             const std::string what = file.name + (" " + args[0] + " " + args[1]);
             EXPECT_EQ(result.exitCode, 1) << what;
             EXPECT_NE(result.err.find(message), std::string::npos) << what << ": " << result.err;
