@@ -31,6 +31,7 @@ struct Crafted {
     const char* name;
     Reach reach;
     std::string rule;
+    std::string shown = {}; // what --info prints of the file's texts
 };
 
 const std::vector<Crafted> kCrafted = {
@@ -49,7 +50,8 @@ const std::vector<Crafted> kCrafted = {
     {"names-65536-under-one-type", Reach::Packing,
      "one of its resource directories would hold more than 65535 named or numbered entries"},
     {"digest-trailing-nul", Reach::Reading, "the digest the setup carries is malformed"},
-    {"digest-and-code-control-oversize", Reach::Reading, "the digest the setup carries is malformed"},
+    {"digest-and-code-control-oversize", Reach::Reading, "the digest the setup carries is malformed",
+     "\nProduct code: \\x1B]0;owned\\x07\\x1B[2J\\x00\\x7F\\u009B\\u202E\uFFFD\\x1B]0;owned"},
 };
 
 // The processor time of the children waited for so far: unlike the time on the clock, it does not grow when
@@ -63,11 +65,17 @@ std::chrono::microseconds childrenTime() {
     return time(usage.ru_utime) + time(usage.ru_stime);
 }
 
+// No control character but the line end, C1 controls and the right-to-left override included.
 bool printsOnlyText(const std::string& output) {
-    return std::none_of(output.begin(), output.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return (byte < 0x20 && c != '\n') || byte == 0x7F;
-    });
+    for (size_t i = 0; i < output.size(); ++i) {
+        const auto byte = [&output](size_t at) { return at < output.size() ? static_cast<uint8_t>(output[at]) : 0; };
+        if ((byte(i) < 0x20 && byte(i) != '\n') || byte(i) == 0x7F ||
+            (byte(i) == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) ||
+            (byte(i) == 0xE2 && byte(i + 1) == 0x80 && byte(i + 2) == 0xAE)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 TEST(CraftedFiles, EachIsRefusedWithItsRuleQuicklyAndLeavesNothing) {
@@ -110,6 +118,10 @@ TEST(CraftedFiles, EachIsRefusedWithItsRuleQuicklyAndLeavesNothing) {
             EXPECT_NE(result.err.find(message), std::string::npos) << what << ": " << result.err;
             EXPECT_LT(elapsed, std::chrono::seconds(1)) << what;
             EXPECT_TRUE(printsOnlyText(result.out) && printsOnlyText(result.err)) << what;
+            if (args.size() == 2 && !file.shown.empty()) {
+                EXPECT_NE(result.out.find(file.shown), std::string::npos) << what << ": " << result.out;
+                EXPECT_LT(result.out.size(), 1000u) << what;
+            }
             EXPECT_EQ(out.list(), std::vector<std::string>{}) << what;
         }
     }

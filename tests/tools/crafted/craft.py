@@ -11,7 +11,6 @@ import struct
 import sys
 
 RT_RCDATA = 10
-RT_VERSION = 16
 HIGH = 0x80000000
 
 
@@ -106,13 +105,12 @@ def build_tree(resources, rva):
             struct.pack_into('<I', directories, at, ident)
         struct.pack_into('<I', directories, at + 4, target)
 
-    root = directory(order(tree))
-    pending = []
-    for i, kind in enumerate(order(tree)):
-        pending.append((root + i * 8, kind, tree[kind]))
-    for at, kind, names in pending:
+    kinds = order(tree)
+    root = directory(kinds)
+    for i, kind in enumerate(kinds):
+        names = tree[kind]
         first = directory(order(names))
-        entry(at, kind, HIGH | (first - 16))
+        entry(root + i * 8, kind, HIGH | (first - 16))
         for j, name in enumerate(order(names)):
             languages = names[name]
             inner = directory(sorted(languages))
@@ -169,10 +167,10 @@ def with_resources(image, build):
 
 
 def patched(image, changes):
-    """The image with (field offset, value) pairs written; a callable offset takes the Pe."""
+    """The image with (field offset, value) pairs written."""
     pe = Pe(image)
     for at, value in changes:
-        pe.put32(at(pe) if callable(at) else at, value)
+        pe.put32(at, value)
     return bytes(pe.b)
 
 
