@@ -29,6 +29,9 @@ inline void putLe32(uint8_t* at, uint32_t value) {
     putLe16(at + 2, static_cast<uint16_t>(value >> 16));
 }
 
+// `value` rounded up to a multiple of `alignment`, which is not 0.
+inline uint64_t alignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+
 // Bytes read by offset: a buffer in memory, a mapped file, or a file read a piece at a time.
 class ByteSource {
 public:
@@ -52,6 +55,20 @@ public:
 private:
     ByteView bytes_;
 };
+
+// Data is copied a piece at a time; a piece of 1 MiB is still in the processor's cache when it is written after
+// being summed, which a larger one is not.
+constexpr size_t kCopyPiece = 1u << 20;
+
+// Passes `count` bytes of `source` from `offset` to `use`, one view of at most kCopyPiece bytes at a time.
+template <class Use>
+void forEachPiece(ByteSource& source, uint64_t offset, uint64_t count, Use&& use) {
+    for (uint64_t done = 0; done < count;) {
+        const size_t piece = static_cast<size_t>(count - done < kCopyPiece ? count - done : kCopyPiece);
+        use(source.read(offset + done, piece));
+        done += piece;
+    }
+}
 
 // Where an image is written: front to back, with single fields patched afterwards.
 class ByteSink {

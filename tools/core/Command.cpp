@@ -6,6 +6,8 @@
 #include "Packer.h"
 #include "Platform.h"
 #include "SetupReader.h"
+#include "Text.h"
+#include "Utf.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -150,13 +152,13 @@ std::string formatSize(uint64_t bytes) {
 }
 
 void report(const PackSummary& summary) {
-    std::string product =
-        "Packed " + (summary.productName.empty() ? std::string("a product without name") : summary.productName);
+    std::string product = "Packed " + (summary.productName.empty() ? std::string("a product without name")
+                                                                   : printable(summary.productName));
     if (!summary.productVersion.empty()) {
-        product += " " + summary.productVersion;
+        product += " " + printable(summary.productVersion);
     }
     if (!summary.manufacturer.empty()) {
-        product += " by " + summary.manufacturer;
+        product += " by " + printable(summary.manufacturer);
     }
     platform::writeLine(platform::Stream::Out, product + ", product code " + summary.productCode);
     platform::writeLine(platform::Stream::Out,
@@ -172,21 +174,22 @@ int packAndReport(const CommandLine& commandLine, const std::string& programPath
     return kExitSuccess;
 }
 
+// Valid JSON whatever the text: what is not UTF-8 becomes U+FFFD, and what a terminal would act on is escaped.
 std::string jsonString(const std::string& text) {
-    std::string result = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            result += '\\';
+    std::u16string result = u"\"";
+    for (const char16_t c : toUtf16(text)) {
+        if (c == u'"' || c == u'\\') {
+            result += u'\\';
             result += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
+        } else if (isUnsafeCharacter(c)) {
             char escaped[8];
             std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(c));
-            result += escaped;
+            result.append(escaped, escaped + 6);
         } else {
             result += c;
         }
     }
-    return result + "\"";
+    return toUtf8(result + u"\"");
 }
 
 std::string infoJson(const SetupFacts& facts) {
@@ -202,7 +205,8 @@ std::string infoJson(const SetupFacts& facts) {
         field("packageSize", std::to_string(facts.packageSize)),
         field("digest", facts.storedDigest ? jsonString(*facts.storedDigest) : "null"),
         field("packageDigest", jsonString(facts.packageDigest)),
-        field("digestMatches", facts.storedDigest ? (facts.packageIsWhole() ? "true" : "false") : "null"),
+        field("digestMatches",
+              facts.storedDigest || facts.digestMalformed ? (facts.packageIsWhole() ? "true" : "false") : "null"),
         field("signed", facts.signature ? "true" : "false"),
     };
     std::string object;
@@ -217,17 +221,17 @@ void reportInfo(const SetupFacts& facts) {
         platform::writeLine(platform::Stream::Out, std::string(label) + value);
     };
     const auto orNone = [](const std::string& value) { return value.empty() ? std::string("(none)") : value; };
-    std::string digest = "no digest";
+    std::string digest = facts.digestMalformed ? "malformed, so the package cannot be checked" : "no digest";
     if (facts.storedDigest) {
         digest = *facts.storedDigest + (facts.packageIsWhole()
                                             ? ", the package matches it"
                                             : ", the package does NOT match it (" + facts.packageDigest + ")");
     }
     line("Setup:        ", facts.setupPath);
-    line("Product:      ", orNone(facts.productName));
-    line("Version:      ", orNone(facts.productVersion));
-    line("Manufacturer: ", orNone(facts.manufacturer));
-    line("Product code: ", orNone(facts.productCode));
+    line("Product:      ", orNone(printable(facts.productName)));
+    line("Version:      ", orNone(printable(facts.productVersion)));
+    line("Manufacturer: ", orNone(printable(facts.manufacturer)));
+    line("Product code: ", orNone(printable(facts.productCode)));
     line("Package:      ", formatSize(facts.packageSize));
     line("Digest:       ", digest);
     line("Signature:    ", facts.signature ? "present (Authenticode, not verified)" : "absent");

@@ -6,8 +6,6 @@
 
 namespace pack {
 
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
-
 void requireInputFile(const std::string& path, const char* role) {
     switch (platform::kindOf(path)) {
     case platform::FileKind::File:

@@ -6,8 +6,6 @@
 
 namespace pack {
 
-std::string quoted(const std::string& path);
-
 // Raises Error unless `path` (absolute) is an existing file; `role` names it in the message ("package").
 void requireInputFile(const std::string& path, const char* role);
 

@@ -13,12 +13,8 @@ namespace pack {
 
 namespace {
 
-// Data is copied a piece at a time; a piece of 1 MiB is still in the processor's cache when it is written after
-// being summed, which a larger one is not.
-constexpr size_t kCopyPiece = 1u << 20;
 constexpr uint64_t kMaxImageEnd = 0x7FFFFFFF;
-
-uint64_t alignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+constexpr uint64_t kMaxFileSize = 0xFFFFFFFF;
 
 // Passes everything written to the sink and sums it for the checksum.
 class ChecksummedWriter {
@@ -32,11 +28,7 @@ public:
     }
 
     void copy(ByteSource& source, uint64_t offset, uint64_t count) {
-        for (uint64_t done = 0; done < count;) {
-            const size_t piece = static_cast<size_t>(std::min<uint64_t>(count - done, kCopyPiece));
-            write(source.read(offset + done, piece));
-            done += piece;
-        }
+        forEachPiece(source, offset, count, [this](ByteView bytes) { write(bytes); });
     }
 
     void padTo(uint64_t length) {
@@ -64,21 +56,29 @@ void writeImage(const PeImage& image, const ResourceTree& resources, ByteSink& s
     const SectionHeader& section = sections[index];
     const ResourceSectionLayout layout = layoutResourceSection(resources, section.virtualAddress);
 
-    // The new section, and where the sections after it move to.
+    // The new section, and where the sections after it move to. The image's rules keep the raw data of the later
+    // sections after the resources', so the tail starts at the first of them, else where the resources end.
     const uint64_t rawSize = alignUp(layout.size, image.fileAlignment());
     const uint64_t virtualEnd = section.virtualAddress + alignUp(layout.size, image.sectionAlignment());
-    if (section.rawPointer + rawSize > 0xFFFFFFFFu || virtualEnd > kMaxImageEnd) {
+    ByteSource& source = image.source();
+    uint64_t tailStart = source.size();
+    for (size_t i = index + 1; i < sections.size(); ++i) {
+        if (sections[i].rawSize != 0) {
+            tailStart = std::min<uint64_t>(tailStart, sections[i].rawPointer);
+        }
+    }
+    if (tailStart == source.size()) {
+        tailStart = uint64_t{section.rawPointer} + section.rawSize;
+    }
+    if (section.rawPointer + rawSize + (source.size() - tailStart) > kMaxFileSize || virtualEnd > kMaxImageEnd) {
         throw FormatError("it would be too large for a Windows executable (" + std::to_string(layout.size) +
                           " bytes of resources)");
     }
     const bool hasFollower = index + 1 < sections.size();
-    const uint64_t tailStart =
-        hasFollower ? sections[index + 1].rawPointer : uint64_t{section.rawPointer} + section.rawSize;
     const int64_t rawShift = static_cast<int64_t>(section.rawPointer + rawSize) - static_cast<int64_t>(tailStart);
     const int64_t virtualShift =
         hasFollower ? static_cast<int64_t>(virtualEnd) - static_cast<int64_t>(sections[index + 1].virtualAddress) : 0;
 
-    ByteSource& source = image.source();
     std::vector<uint8_t> front = [&] {
         const ByteView view = source.read(0, section.rawPointer);
         return std::vector<uint8_t>(view.data, view.data + view.size);
@@ -98,13 +98,14 @@ void writeImage(const PeImage& image, const ResourceTree& resources, ByteSink& s
                 putLe32(front.data() + optional + pe::kDataDirectories + d * 8, shifted(rva, virtualShift));
             }
         }
-        const uint32_t newAddress = shifted(moved.virtualAddress, virtualShift);
-        putLe32(sectionField(i, 12), newAddress);
-        if (moved.rawPointer != 0) {
+        const int64_t newAddress = moved.virtualAddress + virtualShift;
+        putLe32(sectionField(i, 12), static_cast<uint32_t>(newAddress));
+        if (moved.rawSize != 0) {
             putLe32(sectionField(i, 20), shifted(moved.rawPointer, rawShift));
         }
         imageEnd = std::max<uint64_t>(
-            imageEnd, newAddress + alignUp(std::max(moved.virtualSize, moved.rawSize), image.sectionAlignment()));
+            imageEnd, static_cast<uint64_t>(newAddress) +
+                          alignUp(std::max(moved.virtualSize, moved.rawSize), image.sectionAlignment()));
     }
     if (imageEnd > kMaxImageEnd) {
         throw FormatError("it would be too large for a Windows executable");

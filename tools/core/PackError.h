@@ -1,4 +1,4 @@
-// The packer's error: a complete message for the user, in UTF-8.
+// The packer's error: a complete message for the user, in UTF-8, and how a message names a file.
 #pragma once
 
 #include <stdexcept>
@@ -17,5 +17,7 @@ class FormatError : public Error {
 public:
     using Error::Error;
 };
+
+inline std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
 } // namespace pack

@@ -3,28 +3,16 @@
 
 #include "PackError.h"
 
-#include <algorithm>
-
 namespace pack {
-
-namespace {
-
-// As the image writer's pieces: still in the processor's cache when written after being summed.
-constexpr size_t kPiece = 1u << 20;
-
-} // namespace
 
 std::string copyWithDigest(ByteSource& source, uint64_t offset, uint64_t size, ByteSink* sink) {
     Crc32c crc;
-    for (uint64_t done = 0; done < size;) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(size - done, kPiece));
-        const ByteView bytes = source.read(offset + done, piece);
+    forEachPiece(source, offset, size, [&](ByteView bytes) {
         crc.update(bytes.data, bytes.size);
         if (sink) {
             sink->write(bytes);
         }
-        done += piece;
-    }
+    });
     return crc.text();
 }
 

@@ -9,7 +9,9 @@
 #include "PeImage.h"
 #include "Platform.h"
 #include "ProductCode.h"
+#include "ResourceLayout.h"
 #include "SetupResources.h"
+#include "Text.h"
 #include "Utf.h"
 #include "VersionBlock.h"
 
@@ -20,19 +22,11 @@ namespace pack {
 
 namespace {
 
-constexpr uint16_t kVersionResource = 1;
 constexpr uint16_t kNeutralLanguage = 0;
 // For a launcher without a version block of its own: English (United States).
 constexpr uint16_t kDefaultVersionLanguage = 0x0409;
 // Windows Installer does not open a package of 2 GiB or more.
 constexpr uint64_t kMaxPackageSize = 0x7FFFFFFF;
-
-struct Product {
-    std::string name;
-    std::string version;
-    std::string manufacturer;
-    std::string code;
-};
 
 Product readProduct(const std::string& packagePath) {
     const std::map<std::string, std::string> properties = platform::readProperties(packagePath);
@@ -46,14 +40,13 @@ Product readProduct(const std::string& packagePath) {
     }
     const std::optional<std::string> code = canonicalProductCode(valueOf("ProductCode"));
     if (!code) {
-        throw Error("The package " + quoted(packagePath) + " has the ProductCode '" + valueOf("ProductCode") +
-                    "', which is not a GUID");
+        throw Error("The package " + quoted(packagePath) + " has the ProductCode '" +
+                    printable(shortened(valueOf("ProductCode"), kShownProductCodeLength)) + "', which is not a GUID");
     }
     return Product{valueOf("ProductName"), valueOf("ProductVersion"), valueOf("Manufacturer"), *code};
 }
 
-std::vector<uint8_t> describeProduct(const Product& product, const std::string& outputPath, uint16_t language) {
-    const std::string fileName = platform::fileNameOf(outputPath);
+std::vector<uint8_t> describeProduct(const Product& product, const std::string& fileName, uint16_t language) {
     VersionInfo info;
     info.version = parseFixedVersion(product.version);
     info.language = language;
@@ -75,7 +68,62 @@ std::vector<uint8_t> describeProduct(const Product& product, const std::string& 
     return buildVersionBlock(info);
 }
 
+// The setup's resources: the launcher's, with the package, its digest and code, and the version block in place
+// of the launcher's.
+void putSetupResources(ResourceTree& resources, uint16_t versionLanguage, const ResourceData& package,
+                       const ResourceData& digest, const ResourceData& productCode, const ResourceData& version) {
+    resources.put(kResourceTypeRawData, kPackageResource, kNeutralLanguage, package);
+    resources.put(kResourceTypeRawData, kDigestResource, kNeutralLanguage, digest);
+    resources.put(kResourceTypeRawData, kProductCodeResource, kNeutralLanguage, productCode);
+    for (const uint16_t language : resources.languages(kResourceTypeVersion, kVersionResource)) {
+        resources.remove(kResourceTypeVersion, kVersionResource, language);
+    }
+    resources.put(kResourceTypeVersion, kVersionResource, versionLanguage, version);
+}
+
 } // namespace
+
+LauncherImage::LauncherImage(ByteSource& launcher, const std::string& launcherPath) : launcherPath_(launcherPath) {
+    try {
+        image_ = std::make_unique<PeImage>(launcher);
+        image_->rewritableResourceSection();
+        ResourceTree resources = image_->resources();
+        if (!resources.languages(kResourceTypeRawData, kPackageResource).empty() ||
+            !resources.languages(kResourceTypeRawData, kDigestResource).empty() ||
+            !resources.languages(kResourceTypeRawData, kProductCodeResource).empty()) {
+            throw Error("The launcher " + quoted(launcherPath) +
+                        " already carries a package; pack from the bare kestrel-launcher.exe");
+        }
+        const std::vector<uint16_t> versionLanguages = resources.languages(kResourceTypeVersion, kVersionResource);
+        versionLanguage_ = versionLanguages.empty() ? kDefaultVersionLanguage : versionLanguages.front();
+        putSetupResources(resources, versionLanguage_, {}, {}, {}, {});
+        checkDirectoryCounts(resources);
+    } catch (const FormatError& error) {
+        throw Error("The launcher " + quoted(launcherPath) + " cannot be packed: " + error.what());
+    }
+}
+
+void LauncherImage::writeSetup(ByteSource& package, const Product& product, const std::string& setupFileName,
+                               ByteSink& output) const {
+    const std::vector<uint8_t> versionBlock = describeProduct(product, setupFileName, versionLanguage_);
+    const std::vector<uint8_t> productCode(product.code.begin(), product.code.end());
+    MemorySource versionSource(versionBlock);
+    MemorySource productCodeSource(productCode);
+    // The digest's name sorts after the package's, so its text is complete when the writer comes to it.
+    DigestingSource digestedPackage(package);
+    DigestTextSource digestSource(digestedPackage);
+    ResourceTree resources = image_->resources();
+    putSetupResources(resources, versionLanguage_,
+                      ResourceData{&digestedPackage, 0, static_cast<uint32_t>(package.size()), 0},
+                      ResourceData{&digestSource, 0, static_cast<uint32_t>(kDigestTextSize), 0},
+                      ResourceData{&productCodeSource, 0, static_cast<uint32_t>(productCode.size()), 0},
+                      ResourceData{&versionSource, 0, static_cast<uint32_t>(versionBlock.size()), 0});
+    try {
+        writeImage(*image_, resources, output);
+    } catch (const FormatError& error) {
+        throw Error("The setup " + quoted(setupFileName) + " cannot be written: " + error.what());
+    }
+}
 
 PackSummary pack(const PackRequest& request) {
     const std::string launcherPath = platform::absolutePath(request.launcherPath);
@@ -88,57 +136,14 @@ PackSummary pack(const PackRequest& request) {
 
     const Product product = readProduct(packagePath);
     const std::unique_ptr<ByteSource> launcherFile = platform::openInput(launcherPath);
-    const auto refuseLauncher = [&launcherPath](const FormatError& error) {
-        return Error("The launcher " + quoted(launcherPath) + " cannot be packed: " + error.what());
-    };
-    std::unique_ptr<PeImage> launcher;
-    try {
-        launcher = std::make_unique<PeImage>(*launcherFile);
-        launcher->rewritableResourceSection();
-    } catch (const FormatError& error) {
-        throw refuseLauncher(error);
-    }
-    ResourceTree resources = launcher->resources();
-    if (!resources.languages(kResourceTypeRawData, kPackageResource).empty() ||
-        !resources.languages(kResourceTypeRawData, kDigestResource).empty() ||
-        !resources.languages(kResourceTypeRawData, kProductCodeResource).empty()) {
-        throw Error("The launcher " + quoted(launcherPath) +
-                    " already carries a package; pack from the bare kestrel-launcher.exe");
-    }
+    const LauncherImage launcher(*launcherFile, launcherPath);
     const std::unique_ptr<ByteSource> package = platform::openInput(packagePath);
     if (package->size() > kMaxPackageSize) {
         throw Error("The package " + quoted(packagePath) + " is " + std::to_string(package->size()) +
                     " bytes; Windows Installer packages are limited to 2 GiB");
     }
-
-    const std::vector<uint16_t> versionLanguages = resources.languages(kResourceTypeVersion, kVersionResource);
-    const uint16_t versionLanguage = versionLanguages.empty() ? kDefaultVersionLanguage : versionLanguages.front();
-    const std::vector<uint8_t> versionBlock = describeProduct(product, outputPath, versionLanguage);
-    const std::vector<uint8_t> productCode(product.code.begin(), product.code.end());
-    MemorySource versionSource(versionBlock);
-    MemorySource productCodeSource(productCode);
-    // The digest's name sorts after the package's, so its text is complete when the writer comes to it.
-    DigestingSource digestedPackage(*package);
-    DigestTextSource digestSource(digestedPackage);
-
-    resources.put(kResourceTypeRawData, kPackageResource, kNeutralLanguage,
-                  ResourceData{&digestedPackage, 0, static_cast<uint32_t>(package->size()), 0});
-    resources.put(kResourceTypeRawData, kDigestResource, kNeutralLanguage,
-                  ResourceData{&digestSource, 0, static_cast<uint32_t>(kDigestTextSize), 0});
-    resources.put(kResourceTypeRawData, kProductCodeResource, kNeutralLanguage,
-                  ResourceData{&productCodeSource, 0, static_cast<uint32_t>(productCode.size()), 0});
-    for (const uint16_t language : versionLanguages) {
-        resources.remove(kResourceTypeVersion, kVersionResource, language);
-    }
-    resources.put(kResourceTypeVersion, kVersionResource, versionLanguage,
-                  ResourceData{&versionSource, 0, static_cast<uint32_t>(versionBlock.size()), 0});
-
     platform::OutputFile output(outputPath);
-    try {
-        writeImage(*launcher, resources, output);
-    } catch (const FormatError& error) {
-        throw Error("The setup " + quoted(outputPath) + " cannot be written: " + error.what());
-    }
+    launcher.writeSetup(*package, product, platform::fileNameOf(outputPath), output);
     output.commit();
 
     return PackSummary{product.name, product.version, product.manufacturer, product.code, package->size(), outputPath};

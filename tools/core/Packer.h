@@ -1,7 +1,11 @@
 // Packing: a launcher and an installer package combined into a setup executable that describes the product.
 #pragma once
 
+#include "Bytes.h"
+#include "PeImage.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace pack {
@@ -12,6 +16,14 @@ struct PackRequest {
     std::string outputPath;
 };
 
+// What a package says of its product, as it says it; the code braced and in upper case.
+struct Product {
+    std::string name;
+    std::string version;
+    std::string manufacturer;
+    std::string code;
+};
+
 // What went into the setup executable.
 struct PackSummary {
     std::string productName;
@@ -20,6 +32,25 @@ struct PackSummary {
     std::string productCode; // braced, upper case
     uint64_t packageSize = 0;
     std::string outputPath; // absolute
+};
+
+// A launcher checked, before any output exists, to carry a package: its image meets the rules of ImageRules.h,
+// it carries no package yet, and its resources with the setup's stay countable.
+class LauncherImage {
+public:
+    // `launcher` outlives this; `launcherPath` names it in messages. Raises Error when it cannot be packed.
+    LauncherImage(ByteSource& launcher, const std::string& launcherPath);
+
+    // Writes to `output` the setup that carries `package` (smaller than 2 GiB), described by `product`;
+    // `setupFileName` goes into the version block. Raises Error when the setup would be too large, and whatever
+    // the sources and the sink raise.
+    void writeSetup(ByteSource& package, const Product& product, const std::string& setupFileName,
+                    ByteSink& output) const;
+
+private:
+    std::string launcherPath_;
+    std::unique_ptr<PeImage> image_;
+    uint16_t versionLanguage_ = 0;
 };
 
 // Writes the setup through a temporary file beside the output and moves it into place only when it is complete.

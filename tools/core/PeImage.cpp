@@ -1,9 +1,13 @@
 // Reading PE32+ headers, the section table and the three levels of the resource directory.
 #include "PeImage.h"
 
+#include "ImageRules.h"
 #include "PackError.h"
+#include "Region.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace pack {
@@ -16,10 +20,11 @@ constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kDosNtOffsetField = 0x3C;
 constexpr uint32_t kFileHeaderSize = 20;
 constexpr uint32_t kOptionalHeaderSize = pe::kDataDirectories + pe::kMaxDirectories * 8;
-constexpr uint32_t kDirectoryHeaderSize = 16;
-constexpr uint32_t kDirectoryEntrySize = 8;
-constexpr uint32_t kDataEntrySize = 16;
-constexpr uint32_t kHighBit = 0x80000000u;
+// Fields of the optional header, from its start.
+constexpr uint32_t kSectionAlignment = 32;
+constexpr uint32_t kFileAlignment = 36;
+constexpr uint32_t kSizeOfHeaders = 60;
+constexpr uint32_t kDirectoryCount = 108;
 
 char16_t asciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
 
@@ -94,157 +99,186 @@ std::vector<uint16_t> ResourceTree::languages(const ResourceId& type, const Reso
 }
 
 PeImage::PeImage(ByteSource& source) : source_(source) {
-    const auto refuseIf = [](bool problem, const char* text) {
-        if (problem) {
-            throw FormatError(text);
-        }
-    };
-    const uint64_t fileSize = source_.size();
-    refuseIf(fileSize < kDosNtOffsetField + 4 || getLe16(source_.read(0, 2).data) != kDosSignature,
-             "it is not a Windows executable");
-    const uint32_t ntOffset = getLe32(source_.read(kDosNtOffsetField, 4).data);
-    refuseIf(uint64_t{ntOffset} + 4 + kFileHeaderSize + 2 > fileSize ||
-                 getLe32(source_.read(ntOffset, 4).data) != kNtSignature,
-             "it is not a Windows executable");
-    const ByteView fileHeader = source_.read(ntOffset + 4, kFileHeaderSize);
-    const uint16_t sectionCount = getLe16(fileHeader.data + 2);
-    symbolTable_ = getLe32(fileHeader.data + 8);
-    const uint16_t optionalSize = getLe16(fileHeader.data + 16);
-    offsets_.optionalHeader = ntOffset + 4 + kFileHeaderSize;
-    offsets_.sectionTable = offsets_.optionalHeader + optionalSize;
-    refuseIf(getLe16(source_.read(offsets_.optionalHeader, 2).data) != kPe32PlusMagic ||
-                 optionalSize < pe::kDataDirectories || uint64_t{offsets_.optionalHeader} + optionalSize > fileSize,
-             "it is not a 64-bit image");
-
-    const ByteView optional = source_.read(offsets_.optionalHeader, optionalSize);
-    sizeOfInitializedData_ = getLe32(optional.data + pe::kSizeOfInitializedData);
-    sectionAlignment_ = getLe32(optional.data + 32);
-    fileAlignment_ = getLe32(optional.data + 36);
-    const uint32_t directoryCount = std::min(getLe32(optional.data + 108), pe::kMaxDirectories);
-    refuseIf(directoryCount <= pe::kDirectoryBaseRelocation || optionalSize < kOptionalHeaderSize ||
-                 fileAlignment_ == 0 || sectionAlignment_ == 0,
-             "it is not a 64-bit image");
-    for (uint32_t d = 0; d < directoryCount; ++d) {
-        const uint8_t* at = optional.data + pe::kDataDirectories + d * 8;
-        directories_.push_back(DataDirectory{getLe32(at), getLe32(at + 4)});
-    }
-
-    refuseIf(uint64_t{offsets_.sectionTable} + uint64_t{sectionCount} * pe::kSectionHeaderSize > fileSize,
-             "its section table is cut short");
-    const ByteView table = source_.read(offsets_.sectionTable, size_t{sectionCount} * pe::kSectionHeaderSize);
-    for (uint16_t i = 0; i < sectionCount; ++i) {
-        const uint8_t* at = table.data + size_t{i} * pe::kSectionHeaderSize;
-        const SectionHeader section{getLe32(at + 8), getLe32(at + 12), getLe32(at + 16), getLe32(at + 20),
-                                    getLe32(at + 36)};
-        refuseIf(uint64_t{section.rawPointer} + section.rawSize > fileSize,
-                 "a section lies beyond the end of the file");
-        sections_.push_back(section);
-    }
+    readHeaders();
     readResourceTree();
 }
 
-size_t PeImage::rewritableResourceSection() const {
-    if (directories_[pe::kDirectorySecurity].size != 0) {
-        throw FormatError("it is signed, and its signature would not hold for the setup");
+size_t PeImage::rewritableResourceSection() const { return pack::rewritableResourceSection(layout_); }
+
+void PeImage::readHeaders() {
+    layout_.fileSize = source_.size();
+    const char* const notExecutable = "it is not a Windows executable";
+    const Region file(source_, 0, layout_.fileSize, notExecutable);
+    if (file.le16(0) != kDosSignature) {
+        file.refuse();
     }
-    if (symbolTable_ != 0) {
-        throw FormatError("it carries a symbol table");
+    const uint64_t ntOffset = file.le32(kDosNtOffsetField);
+    if (file.le32(ntOffset) != kNtSignature) {
+        file.refuse();
     }
-    const uint32_t resourceRva = directories_[pe::kDirectoryResource].rva;
-    for (size_t i = 0; i < sections_.size(); ++i) {
-        if (resourceRva != 0 && sections_[i].virtualAddress == resourceRva) {
-            for (size_t later = i + 1; later < sections_.size(); ++later) {
-                if (!(sections_[later].characteristics & pe::kSectionDiscardable)) {
-                    throw FormatError("a section that is not discardable follows its resources");
+    checkComplete(layout_.fileSize, ntOffset + 4 + kFileHeaderSize);
+    const Region fileHeader(source_, ntOffset + 4, kFileHeaderSize, notExecutable);
+    const uint16_t sectionCount = fileHeader.le16(2);
+    layout_.symbolTable = fileHeader.le32(8);
+    const uint16_t optionalSize = fileHeader.le16(16);
+
+    const uint64_t optionalStart = ntOffset + 4 + kFileHeaderSize;
+    checkComplete(layout_.fileSize, optionalStart + optionalSize);
+    const Region optional(source_, optionalStart, optionalSize, "it is not a 64-bit image");
+    const uint32_t directoryCount = std::min(optional.le32(kDirectoryCount), pe::kMaxDirectories);
+    if (optional.le16(0) != kPe32PlusMagic || optionalSize < kOptionalHeaderSize ||
+        directoryCount <= pe::kDirectoryBaseRelocation) {
+        optional.refuse();
+    }
+    layout_.sizeOfInitializedData = optional.le32(pe::kSizeOfInitializedData);
+    layout_.sectionAlignment = optional.le32(kSectionAlignment);
+    layout_.fileAlignment = optional.le32(kFileAlignment);
+    layout_.sizeOfImage = optional.le32(pe::kSizeOfImage);
+    layout_.sizeOfHeaders = optional.le32(kSizeOfHeaders);
+    for (uint32_t d = 0; d < directoryCount; ++d) {
+        layout_.directories.push_back(DataDirectory{optional.le32(pe::kDataDirectories + d * 8),
+                                                    optional.le32(pe::kDataDirectories + d * 8 + 4)});
+    }
+    layout_.sectionTableEnd = optionalStart + optionalSize + uint64_t{sectionCount} * pe::kSectionHeaderSize;
+    checkHeaders(layout_);
+    // Inside the headers, so within 32 bits.
+    layout_.offsets.optionalHeader = static_cast<uint32_t>(optionalStart);
+    layout_.offsets.sectionTable = static_cast<uint32_t>(optionalStart + optionalSize);
+
+    const Region table(source_, layout_.offsets.sectionTable, uint64_t{sectionCount} * pe::kSectionHeaderSize,
+                       "its section table does not lie inside its headers");
+    for (uint16_t i = 0; i < sectionCount; ++i) {
+        const uint64_t at = uint64_t{i} * pe::kSectionHeaderSize;
+        layout_.sections.push_back(SectionHeader{table.le32(at + 8), table.le32(at + 12), table.le32(at + 16),
+                                                 table.le32(at + 20), table.le32(at + 36)});
+    }
+    checkSections(layout_);
+}
+
+namespace {
+
+// Reads the three levels of a resource tree, each directory once, with every offset checked against the tree's
+// region and the tree's size bounded as ImageRules.h states.
+class ResourceTreeReader {
+public:
+    ResourceTreeReader(const Region& tree, const ImageLayout& layout)
+        : tree_(tree), layout_(layout),
+          entriesLeft_(std::min(tree.size() / pe::kResourceEntrySize, kMaxResourceEntries)),
+          nameUnitsLeft_(std::min(tree.size() / 2, kMaxResourceNameUnits)) {}
+
+    void readInto(ResourceTree& resources, ByteSource& source) {
+        for (const auto& [type, typeField] : entries(0)) {
+            for (const auto& [name, nameField] : entries(subdirectory(typeField))) {
+                for (const auto& [language, leaf] : entries(subdirectory(nameField))) {
+                    if ((leaf & pe::kResourceHighBit) || !language.isNumber()) {
+                        refuse("an entry of its last level is no resource");
+                    }
+                    tree_.require(leaf, pe::kResourceDataEntrySize);
+                    const uint32_t rva = tree_.le32(leaf);
+                    const uint32_t size = tree_.le32(uint64_t{leaf} + 4);
+                    const uint32_t codePage = tree_.le32(uint64_t{leaf} + 8);
+                    resources.put(type, name, language.number,
+                                  ResourceData{&source, fileOffsetOf(rva, size), size, codePage});
                 }
             }
-            return i;
         }
     }
-    throw FormatError("its resources do not fill a section of their own");
-}
 
-uint64_t PeImage::fileOffsetOf(uint32_t rva, uint32_t size) const {
-    for (const SectionHeader& section : sections_) {
-        if (rva >= section.virtualAddress &&
-            uint64_t{rva} + size <= uint64_t{section.virtualAddress} + section.rawSize) {
-            return uint64_t{section.rawPointer} + (rva - section.virtualAddress);
-        }
+private:
+    [[noreturn]] static void refuse(const char* rule) {
+        throw FormatError(std::string("its resource tree is damaged: ") + rule);
     }
-    throw FormatError("a resource lies outside its file");
-}
 
-void PeImage::readResourceTree() {
-    const uint32_t rootRva = directories_[pe::kDirectoryResource].rva;
-    if (rootRva == 0) {
-        return;
-    }
-    // Offsets within the tree count from its root, up to the end of the section that holds it.
-    const uint64_t base = fileOffsetOf(rootRva, kDirectoryHeaderSize);
-    uint64_t limit = 0;
-    for (const SectionHeader& section : sections_) {
-        if (rootRva >= section.virtualAddress && rootRva < uint64_t{section.virtualAddress} + section.rawSize) {
-            limit = uint64_t{section.virtualAddress} + section.rawSize - rootRva;
+    uint32_t subdirectory(uint32_t offsetField) const {
+        if (!(offsetField & pe::kResourceHighBit)) {
+            refuse("an entry of its first two levels is no directory");
         }
+        return offsetField & ~pe::kResourceHighBit;
     }
-    const auto check = [limit](uint64_t offset, uint64_t size) {
-        if (offset > limit || size > limit - offset) {
-            throw FormatError("its resource tree is damaged");
-        }
-    };
+
     // The entries of the directory at `offset`, each with its identifier and its offset field.
-    const auto entries = [&](uint64_t offset) {
-        check(offset, kDirectoryHeaderSize);
-        const ByteView header = source_.read(base + offset, kDirectoryHeaderSize);
-        const uint32_t count = uint32_t{getLe16(header.data + 12)} + getLe16(header.data + 14);
-        check(offset + kDirectoryHeaderSize, uint64_t{count} * kDirectoryEntrySize);
-        const std::vector<uint8_t> table = [&] {
-            const ByteView view = source_.read(base + offset + kDirectoryHeaderSize, count * kDirectoryEntrySize);
-            return std::vector<uint8_t>(view.data, view.data + view.size);
-        }();
+    std::vector<std::pair<ResourceId, uint32_t>> entries(uint32_t offset) {
+        if (!visited_.insert(offset).second) {
+            refuse("a directory is reached twice");
+        }
+        const uint64_t count = uint64_t{tree_.le16(uint64_t{offset} + 12)} + tree_.le16(uint64_t{offset} + 14);
+        if (count > entriesLeft_) {
+            refuse("it has more entries than its section holds");
+        }
+        entriesLeft_ -= count;
+        const ByteView view = tree_.read(uint64_t{offset} + pe::kResourceDirectorySize, count * pe::kResourceEntrySize);
+        const std::vector<uint8_t> table(view.data, view.data + view.size);
         std::vector<std::pair<ResourceId, uint32_t>> result;
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t name = getLe32(table.data() + i * kDirectoryEntrySize);
-            const uint32_t data = getLe32(table.data() + i * kDirectoryEntrySize + 4);
-            if (!(name & kHighBit)) {
-                result.emplace_back(ResourceId(static_cast<uint16_t>(name)), data);
-                continue;
+        result.reserve(count);
+        for (size_t i = 0; i < count; ++i) {
+            const uint32_t name = getLe32(table.data() + i * pe::kResourceEntrySize);
+            const uint32_t target = getLe32(table.data() + i * pe::kResourceEntrySize + 4);
+            if (name & pe::kResourceHighBit) {
+                result.emplace_back(ResourceId(nameAt(name & ~pe::kResourceHighBit)), target);
+            } else {
+                result.emplace_back(ResourceId(static_cast<uint16_t>(name)), target);
             }
-            const uint64_t at = name & ~kHighBit;
-            check(at, 2);
-            const uint16_t length = getLe16(source_.read(base + at, 2).data);
-            check(at + 2, uint64_t{length} * 2);
-            const ByteView units = source_.read(base + at + 2, size_t{length} * 2);
+        }
+        return result;
+    }
+
+    // The name text at `offset`, read once however many entries share it; every use counts against the bound.
+    const std::u16string& nameAt(uint32_t offset) {
+        auto found = names_.find(offset);
+        if (found == names_.end()) {
+            const uint16_t length = tree_.le16(offset);
+            const ByteView units = tree_.read(uint64_t{offset} + 2, uint64_t{length} * 2);
             std::u16string text(length, u'\0');
             for (uint16_t k = 0; k < length; ++k) {
                 text[k] = static_cast<char16_t>(getLe16(units.data + k * 2));
             }
-            result.emplace_back(ResourceId(std::move(text)), data);
+            found = names_.emplace(offset, std::move(text)).first;
         }
-        return result;
-    };
-    const auto subdirectory = [](uint32_t offsetField) {
-        if (!(offsetField & kHighBit)) {
-            throw FormatError("its resource tree is damaged");
+        if (found->second.size() > nameUnitsLeft_) {
+            refuse("its names repeat more text than its section holds");
         }
-        return uint64_t{offsetField & ~kHighBit};
-    };
-    for (const auto& [type, typeField] : entries(0)) {
-        for (const auto& [name, nameField] : entries(subdirectory(typeField))) {
-            for (const auto& [language, leaf] : entries(subdirectory(nameField))) {
-                if ((leaf & kHighBit) || !language.isNumber()) {
-                    throw FormatError("its resource tree is damaged");
-                }
-                check(leaf, kDataEntrySize);
-                const ByteView entry = source_.read(base + leaf, kDataEntrySize);
-                const uint32_t rva = getLe32(entry.data);
-                const uint32_t size = getLe32(entry.data + 4);
-                const uint32_t codePage = getLe32(entry.data + 8);
-                resources_.put(type, name, language.number,
-                               ResourceData{&source_, fileOffsetOf(rva, size), size, codePage});
+        nameUnitsLeft_ -= found->second.size();
+        return found->second;
+    }
+
+    // The file offset of `size` bytes at `rva`, which must lie within one section's raw data.
+    uint64_t fileOffsetOf(uint32_t rva, uint32_t size) const {
+        for (const SectionHeader& section : layout_.sections) {
+            if (rva >= section.virtualAddress &&
+                uint64_t{rva} + size <= uint64_t{section.virtualAddress} + section.rawSize) {
+                return uint64_t{section.rawPointer} + (rva - section.virtualAddress);
             }
         }
+        refuse("a resource lies outside the data of its sections");
     }
+
+    const Region& tree_;
+    const ImageLayout& layout_;
+    uint64_t entriesLeft_;
+    uint64_t nameUnitsLeft_;
+    std::unordered_set<uint32_t> visited_;
+    std::unordered_map<uint32_t, std::u16string> names_;
+};
+
+} // namespace
+
+void PeImage::readResourceTree() {
+    const uint32_t rootRva = layout_.directories[pe::kDirectoryResource].rva;
+    if (rootRva == 0) {
+        return;
+    }
+    // Offsets within the tree count from its root, up to the end of the one section that holds it.
+    const auto holder =
+        std::find_if(layout_.sections.begin(), layout_.sections.end(), [rootRva](const SectionHeader& s) {
+            return rootRva >= s.virtualAddress && rootRva < uint64_t{s.virtualAddress} + s.rawSize;
+        });
+    if (holder == layout_.sections.end()) {
+        throw FormatError("its resource tree lies outside the data of its sections");
+    }
+    const uint32_t skipped = rootRva - holder->virtualAddress;
+    const Region tree(source_, uint64_t{holder->rawPointer} + skipped, holder->rawSize - skipped,
+                      "its resource tree is damaged: an offset lies outside its section");
+    ResourceTreeReader(tree, layout_).readInto(resources_, source_);
 }
 
 } // namespace pack

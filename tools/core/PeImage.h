@@ -77,6 +77,21 @@ struct HeaderOffsets {
     uint32_t sectionTable = 0;
 };
 
+// What the headers say of the image's layout, as the rules of ImageRules.h judge it.
+struct ImageLayout {
+    uint64_t fileSize = 0;
+    HeaderOffsets offsets;
+    uint64_t sectionTableEnd = 0;
+    uint32_t sizeOfHeaders = 0;
+    uint32_t sizeOfImage = 0;
+    uint32_t fileAlignment = 0;
+    uint32_t sectionAlignment = 0;
+    uint32_t sizeOfInitializedData = 0;
+    uint32_t symbolTable = 0;
+    std::vector<SectionHeader> sections;
+    std::vector<DataDirectory> directories; // at most 16
+};
+
 // Layout facts of the PE32+ format.
 namespace pe {
 constexpr uint32_t kSectionHeaderSize = 40;
@@ -90,43 +105,41 @@ constexpr uint32_t kSizeOfInitializedData = 8;
 constexpr uint32_t kSizeOfImage = 56;
 constexpr uint32_t kCheckSum = 64;
 constexpr uint32_t kDataDirectories = 112;
+// The resource tree: directories of a header and entries, name texts, and data entries.
+constexpr uint32_t kResourceDirectorySize = 16;
+constexpr uint32_t kResourceEntrySize = 8;
+constexpr uint32_t kResourceDataEntrySize = 16;
+// In an entry: a name's offset is a text, a target's offset is a directory.
+constexpr uint32_t kResourceHighBit = 0x80000000u;
 } // namespace pe
 
 // A 64-bit Windows image read from a source that outlives it. Resource data stays in the source; only the
 // headers and the tree are read.
 class PeImage {
 public:
-    // Raises FormatError saying what is wrong when the source is no such image or its resource tree is damaged.
+    // Checks the image against the rules of ImageRules.h before its resource tree is read; raises FormatError
+    // naming the rule it breaks.
     explicit PeImage(ByteSource& source);
 
     ByteSource& source() const { return source_; }
-    const HeaderOffsets& offsets() const { return offsets_; }
-    const std::vector<SectionHeader>& sections() const { return sections_; }
-    // The directories the header has, at most 16.
-    const std::vector<DataDirectory>& directories() const { return directories_; }
-    uint32_t fileAlignment() const { return fileAlignment_; }
-    uint32_t sectionAlignment() const { return sectionAlignment_; }
-    uint32_t sizeOfInitializedData() const { return sizeOfInitializedData_; }
+    const ImageLayout& layout() const { return layout_; }
+    const HeaderOffsets& offsets() const { return layout_.offsets; }
+    const std::vector<SectionHeader>& sections() const { return layout_.sections; }
+    const std::vector<DataDirectory>& directories() const { return layout_.directories; }
+    uint32_t fileAlignment() const { return layout_.fileAlignment; }
+    uint32_t sectionAlignment() const { return layout_.sectionAlignment; }
+    uint32_t sizeOfInitializedData() const { return layout_.sizeOfInitializedData; }
     const ResourceTree& resources() const { return resources_; }
 
-    // The section that holds the resource tree and nothing else, and that only discardable sections follow: the
-    // one the packer can lay out anew. Raises FormatError when the image cannot be rewritten so, or when it is
-    // signed or carries a symbol table, which a rewrite would invalidate.
+    // The section that holds the resource tree, which the packer can lay out anew (see ImageRules.h).
     size_t rewritableResourceSection() const;
 
 private:
-    // The file offset of `size` bytes at `rva`, which must lie within one section's data.
-    uint64_t fileOffsetOf(uint32_t rva, uint32_t size) const;
+    void readHeaders();
     void readResourceTree();
 
     ByteSource& source_;
-    HeaderOffsets offsets_;
-    std::vector<SectionHeader> sections_;
-    std::vector<DataDirectory> directories_;
-    uint32_t fileAlignment_ = 0;
-    uint32_t sectionAlignment_ = 0;
-    uint32_t sizeOfInitializedData_ = 0;
-    uint32_t symbolTable_ = 0;
+    ImageLayout layout_;
     ResourceTree resources_;
 };
 

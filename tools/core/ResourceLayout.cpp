@@ -1,6 +1,7 @@
 // Laying out a resource section: where each directory, name, data entry and datum goes, and the table bytes.
 #include "ResourceLayout.h"
 
+#include "ImageRules.h"
 #include "PackError.h"
 
 #include <algorithm>
@@ -11,24 +12,36 @@ namespace pack {
 namespace {
 
 constexpr uint64_t kDatumAlignment = 8;
-constexpr size_t kDirectoryHeaderSize = 16;
-constexpr size_t kDirectoryEntrySize = 8;
-constexpr size_t kDataEntrySize = 16;
-constexpr uint32_t kHighBit = 0x80000000u;
-
-uint64_t alignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
 size_t textBytes(const ResourceId& id) { return id.isNumber() ? 0 : 2 + id.text.size() * 2; }
 
-template <class Directory>
-size_t countNamed(const Directory& directory) {
+template <class Directory> size_t countNamed(const Directory& directory) {
     return static_cast<size_t>(
         std::count_if(directory.begin(), directory.end(), [](const auto& entry) { return !entry.first.isNumber(); }));
 }
 
+// Raises FormatError when a directory of `named` and `numbered` entries cannot state its counts.
+void requireCountable(size_t named, size_t numbered) {
+    if (named > kMaxDirectoryEntries || numbered > kMaxDirectoryEntries) {
+        throw FormatError("one of its resource directories would hold more than 65535 named or numbered entries");
+    }
+}
+
 } // namespace
 
+void checkDirectoryCounts(const ResourceTree& tree) {
+    const ResourceTree::Types& types = tree.types();
+    requireCountable(countNamed(types), types.size() - countNamed(types));
+    for (const auto& [type, names] : types) {
+        requireCountable(countNamed(names), names.size() - countNamed(names));
+        for (const auto& [name, languages] : names) {
+            requireCountable(0, languages.size());
+        }
+    }
+}
+
 ResourceSectionLayout layoutResourceSection(const ResourceTree& tree, uint32_t sectionRva) {
+    checkDirectoryCounts(tree);
     const ResourceTree::Types& types = tree.types();
     size_t nameCount = 0;
     size_t leafCount = 0;
@@ -43,11 +56,11 @@ ResourceSectionLayout layoutResourceSection(const ResourceTree& tree, uint32_t s
     }
     const size_t directoryCount = 1 + types.size() + nameCount;
     const size_t entryCount = types.size() + nameCount + leafCount;
-    const size_t directoriesSize = directoryCount * kDirectoryHeaderSize + entryCount * kDirectoryEntrySize;
+    const size_t directoriesSize = directoryCount * pe::kResourceDirectorySize + entryCount * pe::kResourceEntrySize;
     const size_t dataEntriesOffset = alignUp(directoriesSize + allTextBytes, kDatumAlignment);
 
     ResourceSectionLayout layout;
-    layout.tables.assign(dataEntriesOffset + leafCount * kDataEntrySize, 0);
+    layout.tables.assign(dataEntriesOffset + leafCount * pe::kResourceDataEntrySize, 0);
     uint8_t* const tables = layout.tables.data();
     size_t nextDirectory = 0;
     size_t nextText = directoriesSize;
@@ -59,14 +72,14 @@ ResourceSectionLayout layoutResourceSection(const ResourceTree& tree, uint32_t s
         *at = nextDirectory;
         putLe16(tables + nextDirectory + 12, static_cast<uint16_t>(named));
         putLe16(tables + nextDirectory + 14, static_cast<uint16_t>(numbered));
-        nextDirectory += kDirectoryHeaderSize + (named + numbered) * kDirectoryEntrySize;
-        return *at + kDirectoryHeaderSize;
+        nextDirectory += pe::kResourceDirectorySize + (named + numbered) * pe::kResourceEntrySize;
+        return *at + pe::kResourceDirectorySize;
     };
     const auto writeEntry = [&](size_t at, const ResourceId& id, uint32_t offsetField) {
         if (id.isNumber()) {
             putLe32(tables + at, id.number);
         } else {
-            putLe32(tables + at, static_cast<uint32_t>(nextText) | kHighBit);
+            putLe32(tables + at, static_cast<uint32_t>(nextText) | pe::kResourceHighBit);
             putLe16(tables + nextText, static_cast<uint16_t>(id.text.size()));
             for (size_t k = 0; k < id.text.size(); ++k) {
                 putLe16(tables + nextText + 2 + k * 2, id.text[k]);
@@ -88,17 +101,17 @@ ResourceSectionLayout layoutResourceSection(const ResourceTree& tree, uint32_t s
     }
     size_t typeIndex = 0;
     for (const auto& [type, names] : types) {
-        writeEntry(rootEntries + typeIndex * kDirectoryEntrySize, type,
-                   static_cast<uint32_t>(typeDirectories[typeIndex]) | kHighBit);
+        writeEntry(rootEntries + typeIndex * pe::kResourceEntrySize, type,
+                   static_cast<uint32_t>(typeDirectories[typeIndex]) | pe::kResourceHighBit);
         size_t nameIndex = 0;
         for (const auto& [name, languages] : names) {
             size_t nameDirectory = 0;
             const size_t languageEntries = placeDirectory(0, languages.size(), &nameDirectory);
-            writeEntry(typeEntries[typeIndex] + nameIndex * kDirectoryEntrySize, name,
-                       static_cast<uint32_t>(nameDirectory) | kHighBit);
+            writeEntry(typeEntries[typeIndex] + nameIndex * pe::kResourceEntrySize, name,
+                       static_cast<uint32_t>(nameDirectory) | pe::kResourceHighBit);
             size_t languageIndex = 0;
             for (const auto& [language, data] : languages) {
-                writeEntry(languageEntries + languageIndex * kDirectoryEntrySize, ResourceId(language),
+                writeEntry(languageEntries + languageIndex * pe::kResourceEntrySize, ResourceId(language),
                            static_cast<uint32_t>(nextDataEntry));
                 nextDatum = alignUp(nextDatum, kDatumAlignment);
                 if (sectionRva + nextDatum + data.size > 0xFFFFFFFFu) {
@@ -107,7 +120,7 @@ ResourceSectionLayout layoutResourceSection(const ResourceTree& tree, uint32_t s
                 putLe32(tables + nextDataEntry, static_cast<uint32_t>(sectionRva + nextDatum));
                 putLe32(tables + nextDataEntry + 4, data.size);
                 putLe32(tables + nextDataEntry + 8, data.codePage);
-                nextDataEntry += kDataEntrySize;
+                nextDataEntry += pe::kResourceDataEntrySize;
                 layout.data.push_back(PlacedResource{nextDatum, data});
                 nextDatum += data.size;
                 ++languageIndex;

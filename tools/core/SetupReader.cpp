@@ -4,26 +4,21 @@
 #include "FileChecks.h"
 #include "PackError.h"
 #include "PackageDigest.h"
-#include "PeImage.h"
 #include "Platform.h"
+#include "ProductCode.h"
 #include "SetupResources.h"
+#include "Text.h"
 #include "Utf.h"
 #include "VersionBlock.h"
 
-#include <memory>
+#include <algorithm>
 
 namespace pack {
 
 namespace {
 
-constexpr uint16_t kVersionResource = 1;
-
-// An open setup: its image and where its package lies.
-struct OpenSetup {
-    std::unique_ptr<ByteSource> file;
-    std::unique_ptr<PeImage> image;
-    ResourceData package;
-};
+// A version block states its length in 16 bits; what lies beyond is never read.
+constexpr uint32_t kMaxVersionBlock = 0xFFFF;
 
 // The first language of a resource; null when it is absent.
 const ResourceData* findResource(const ResourceTree& resources, const ResourceId& type, const ResourceId& name) {
@@ -31,10 +26,17 @@ const ResourceData* findResource(const ResourceTree& resources, const ResourceId
     return languages.empty() ? nullptr : resources.find(type, name, languages.front());
 }
 
-// Stored bytes as text, with whatever is not UTF-8 replaced.
-std::string storedText(const ResourceData& data) {
-    const ByteView bytes = data.source->read(data.offset, data.size);
+// At most `limit` stored bytes as text, with whatever is not UTF-8 replaced.
+std::string storedText(const ResourceData& data, uint32_t limit) {
+    const ByteView bytes = data.source->read(data.offset, std::min(data.size, limit));
     return toUtf8(toUtf16(std::string(reinterpret_cast<const char*>(bytes.data), bytes.size)));
+}
+
+bool isDigestText(const std::string& text) {
+    const std::string prefix = "crc32c:";
+    return text.size() == kDigestTextSize && text.compare(0, prefix.size(), prefix) == 0 &&
+           std::all_of(text.begin() + static_cast<std::ptrdiff_t>(prefix.size()), text.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 std::string versionText(const std::map<std::u16string, std::u16string>& strings, const char16_t* name) {
@@ -42,69 +44,89 @@ std::string versionText(const std::map<std::u16string, std::u16string>& strings,
     return found == strings.end() ? std::string() : toUtf8(found->second);
 }
 
-// Fills in every fact but the package's digest.
-OpenSetup openSetup(SetupFacts& facts) {
-    OpenSetup setup;
-    setup.file = platform::openInput(facts.setupPath);
-    try {
-        setup.image = std::make_unique<PeImage>(*setup.file);
-        const ResourceTree& resources = setup.image->resources();
-        const ResourceData* package = findResource(resources, kResourceTypeRawData, kPackageResource);
-        if (!package) {
-            throw FormatError("it carries no installer package (no \"msi\" resource)");
-        }
-        setup.package = *package;
-        facts.packageSize = package->size;
-        if (const ResourceData* digest = findResource(resources, kResourceTypeRawData, kDigestResource)) {
-            facts.storedDigest = storedText(*digest);
-        }
-        if (const ResourceData* code = findResource(resources, kResourceTypeRawData, kProductCodeResource)) {
-            facts.productCode = storedText(*code);
-        }
-        if (const ResourceData* version = findResource(resources, kResourceTypeVersion, kVersionResource)) {
-            const std::map<std::u16string, std::u16string> strings =
-                readVersionStrings(version->source->read(version->offset, version->size));
-            facts.productName = versionText(strings, u"ProductName");
-            facts.productVersion = versionText(strings, u"ProductVersion");
-            facts.manufacturer = versionText(strings, u"CompanyName");
-        }
-    } catch (const FormatError& error) {
-        throw Error(quoted(facts.setupPath) + " is not a Kestrel setup: " + error.what());
+void readResources(const ResourceTree& resources, OpenSetup& setup) {
+    SetupFacts& facts = setup.facts;
+    const ResourceData* package = findResource(resources, kResourceTypeRawData, kPackageResource);
+    if (!package) {
+        throw FormatError("it carries no installer package (no \"msi\" resource)");
     }
-    facts.signature = setup.image->directories()[pe::kDirectorySecurity].size != 0;
-    return setup;
+    setup.package = *package;
+    facts.packageSize = package->size;
+    if (const ResourceData* digest = findResource(resources, kResourceTypeRawData, kDigestResource)) {
+        const std::string text = digest->size == kDigestTextSize ? storedText(*digest, digest->size) : std::string();
+        facts.digestMalformed = !isDigestText(text);
+        if (!facts.digestMalformed) {
+            facts.storedDigest = text;
+        }
+    }
+    if (const ResourceData* code = findResource(resources, kResourceTypeRawData, kProductCodeResource)) {
+        // Four bytes a character at the most, and one more character to tell that there were more.
+        const std::string text = storedText(*code, (kShownProductCodeLength + 1) * 4);
+        facts.productCode = canonicalProductCode(text) ? text : shortened(text, kShownProductCodeLength);
+    }
+    if (const ResourceData* version = findResource(resources, kResourceTypeVersion, kVersionResource)) {
+        const std::map<std::u16string, std::u16string> strings =
+            readVersionStrings(version->source->read(version->offset, std::min(version->size, kMaxVersionBlock)));
+        facts.productName = versionText(strings, u"ProductName");
+        facts.productVersion = versionText(strings, u"ProductVersion");
+        facts.manufacturer = versionText(strings, u"CompanyName");
+    }
 }
 
 } // namespace
 
+OpenSetup openSetup(ByteSource& file, const std::string& setupPath) {
+    OpenSetup setup;
+    setup.facts.setupPath = setupPath;
+    try {
+        setup.image = std::make_unique<PeImage>(file);
+        readResources(setup.image->resources(), setup);
+    } catch (const FormatError& error) {
+        throw Error(quoted(setupPath) + " is not a Kestrel setup: " + error.what());
+    }
+    setup.facts.signature = setup.image->directories()[pe::kDirectorySecurity].size != 0;
+    return setup;
+}
+
+void readPackage(OpenSetup& setup, ByteSink* sink) {
+    setup.facts.packageDigest = copyWithDigest(*setup.package.source, setup.package.offset, setup.package.size, sink);
+}
+
 SetupFacts inspectSetup(const std::string& setupPath) {
-    SetupFacts facts;
-    facts.setupPath = platform::absolutePath(setupPath);
-    requireInputFile(facts.setupPath, "setup");
-    const OpenSetup setup = openSetup(facts);
-    facts.packageDigest = copyWithDigest(*setup.package.source, setup.package.offset, setup.package.size, nullptr);
-    return facts;
+    const std::string path = platform::absolutePath(setupPath);
+    requireInputFile(path, "setup");
+    const std::unique_ptr<ByteSource> file = platform::openInput(path);
+    OpenSetup setup = openSetup(*file, path);
+    readPackage(setup, nullptr);
+    return setup.facts;
 }
 
 SetupFacts extractPackage(const std::string& setupPath, const std::string& outputPath, bool force) {
-    SetupFacts facts;
-    facts.setupPath = platform::absolutePath(setupPath);
+    const std::string path = platform::absolutePath(setupPath);
     const std::string output = platform::absolutePath(outputPath);
-    requireInputFile(facts.setupPath, "setup");
-    requireReplaceableOutput(output, {facts.setupPath});
-    const OpenSetup setup = openSetup(facts);
-    platform::OutputFile file(output);
-    facts.packageDigest = copyWithDigest(*setup.package.source, setup.package.offset, setup.package.size, &file);
-    if (!facts.packageIsWhole() && !force) {
-        throw Error(damageMessage(facts) + "; nothing was extracted (--force extracts it all the same)");
+    requireInputFile(path, "setup");
+    requireReplaceableOutput(output, {path});
+    const std::unique_ptr<ByteSource> file = platform::openInput(path);
+    OpenSetup setup = openSetup(*file, path);
+    platform::OutputFile packageFile(output);
+    readPackage(setup, &packageFile);
+    if (!setup.facts.packageIsWhole() && !force) {
+        throw Error(damageMessage(setup.facts) + "; nothing was extracted (--force extracts it all the same)");
     }
-    file.commit();
-    return facts;
+    packageFile.commit();
+    return setup.facts;
 }
 
 std::string damageMessage(const SetupFacts& facts) {
-    return "The installer package inside " + quoted(facts.setupPath) + " is damaged: its digest is " +
-           facts.packageDigest + ", the setup carries " + facts.storedDigest.value_or(std::string("none"));
+    const std::string start = "The installer package inside " + quoted(facts.setupPath) + " is damaged: ";
+    if (facts.digestMalformed) {
+        return start +
+               "the digest the setup carries is malformed (not \"crc32c:\" and 8 lowercase hexadecimal "
+               "digits); the package's is " +
+               facts.packageDigest;
+    }
+    return start + "its digest is " + facts.packageDigest + ", the setup carries " +
+           facts.storedDigest.value_or(std::string("none"));
 }
 
 } // namespace pack

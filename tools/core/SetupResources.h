@@ -1,6 +1,7 @@
-// The raw-data resources that make a launcher a setup.
+// The resources that make a launcher a setup: raw data for the package, its digest and code, and a version block.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace pack {
@@ -10,5 +11,8 @@ namespace pack {
 const std::u16string kPackageResource = u"MSI";
 const std::u16string kDigestResource = u"MSI_DIGEST";
 const std::u16string kProductCodeResource = u"PRODUCT_CODE";
+
+// The version block's name, under the version type.
+constexpr uint16_t kVersionResource = 1;
 
 } // namespace pack

@@ -20,8 +20,6 @@ namespace {
 
 constexpr int kTemporaryNameAttempts = 100;
 
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
-
 // The system's text for `code`.
 std::string reason(int code) { return std::strerror(code); }
 

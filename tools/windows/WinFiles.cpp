@@ -19,8 +19,6 @@ namespace {
 
 constexpr int kTemporaryNameAttempts = 100;
 
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
-
 // The system's text for `code`.
 std::string reason(DWORD code) { return narrow(getSystemErrorText(code, nullptr)); }
 

@@ -101,7 +101,7 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
         {kLauncher, kPackage, kPackage, "The output '" + kPackage + "' would replace an input of the packer"},
         {text, kPackage, existing, "The launcher '" + text + "' cannot be packed: it is not a Windows executable"},
         {cut, kPackage, existing,
-         "The launcher '" + cut + "' cannot be packed: a section lies beyond the end of the file"},
+         "The launcher '" + cut + "' cannot be packed: it is incomplete: it has 1024 bytes, its headers need 4096"},
         {signedCopy, kPackage, existing,
          "The launcher '" + signedCopy +
              "' cannot be packed: it is signed, and its signature would not hold for the setup"},

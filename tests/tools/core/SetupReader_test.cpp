@@ -124,11 +124,13 @@ TEST_F(SetupFiles, InfoOnADamagedOrForeignFileExitsOneAndSaysWhy) {
     const std::string text = dir.file("notes.exe");
     writeFile(text, "not an executable");
     const std::string cut = dir.file("cut.exe");
-    writeFile(cut, readFile(whole).substr(0, readFile(whole).size() - 100));
+    const size_t wholeSize = readFile(whole).size();
+    writeFile(cut, readFile(whole).substr(0, wholeSize - 100));
     const std::vector<std::pair<std::string, std::string>> foreign = {
         {kLauncher, "it carries no installer package (no \"msi\" resource)"},
         {text, "it is not a Windows executable"},
-        {cut, "a section lies beyond the end of the file"},
+        {cut, "it is incomplete: it has " + std::to_string(wholeSize - 100) + " bytes, its headers need " +
+                  std::to_string(wholeSize)},
     };
     for (const auto& [file, reason] : foreign) {
         for (const bool json : {false, true}) {

@@ -1,0 +1,297 @@
+#!/usr/bin/env python3
+"""Crafted images for kestrel-pack: one launcher or setup per fault a hostile sender could build.
+
+craft.py <kestrel-launcher.exe> <packed setup.exe> <output directory>
+    writes <case>.exe for every case below into the directory.
+craft.py --worst-case <kestrel-launcher.exe> <output file>
+    writes the setup with the largest resource tree the packer's rules allow, for timing --info.
+"""
+import os
+import struct
+import sys
+
+RT_RCDATA = 10
+HIGH = 0x80000000
+
+
+def align(value, alignment):
+    return (value + alignment - 1) // alignment * alignment
+
+
+class Pe:
+    """The fields of a PE32+ image that the cases change, in a mutable copy of its bytes."""
+
+    def __init__(self, data):
+        self.b = bytearray(data)
+        nt = self.u32(0x3C)
+        self.count = self.u16(nt + 6)
+        self.opt = nt + 24
+        self.table = self.opt + self.u16(nt + 20)
+
+    def u16(self, at):
+        return struct.unpack_from('<H', self.b, at)[0]
+
+    def u32(self, at):
+        return struct.unpack_from('<I', self.b, at)[0]
+
+    def put32(self, at, value):
+        struct.pack_into('<I', self.b, at, value)
+
+    # Fields of the section table: 8 virtual size, 12 address, 16 raw size, 20 raw pointer.
+    def field(self, index, offset):
+        return self.table + index * 40 + offset
+
+    def section(self, index):
+        return tuple(self.u32(self.field(index, f)) for f in (8, 12, 16, 20))
+
+    def directory(self, index):
+        return self.opt + 112 + index * 8
+
+    def rsrc(self):
+        rva = self.u32(self.directory(2))
+        return next(i for i in range(self.count) if self.section(i)[1] == rva)
+
+
+def read_tree(pe):
+    """The resources of a well-formed tree: (type, name, language, bytes)."""
+    index = pe.rsrc()
+    _, va, _, raw = pe.section(index)
+
+    def entries(offset):
+        at = raw + offset
+        count = pe.u16(at + 12) + pe.u16(at + 14)
+        for i in range(count):
+            ident, target = struct.unpack_from('<II', pe.b, at + 16 + i * 8)
+            if ident & HIGH:
+                text = raw + (ident & ~HIGH)
+                ident = pe.b[text + 2:text + 2 + pe.u16(text) * 2].decode('utf-16-le')
+            yield ident, target & ~HIGH
+
+    found = []
+    for kind, names in entries(0):
+        for name, languages in entries(names):
+            for language, leaf in entries(languages):
+                rva, size = struct.unpack_from('<II', pe.b, raw + leaf)
+                found.append((kind, name, language, bytes(pe.b[raw + rva - va:raw + rva - va + size])))
+    return found
+
+
+def build_tree(resources, rva):
+    """A resource section as a linker lays it out: directories, names, data entries, then the data."""
+    tree = {}
+    for kind, name, language, data in resources:
+        tree.setdefault(kind, {}).setdefault(name, {})[language] = data
+
+    def order(ids):
+        return sorted(ids, key=lambda i: (0, i.upper(), 0) if isinstance(i, str) else (1, '', i))
+
+    directories = bytearray()
+    texts = []
+    leaves = []
+    fixups = []  # (where in directories, text index) for name offsets filled in later
+
+    def directory(ids):
+        named = sum(isinstance(i, str) for i in ids)
+        start = len(directories)
+        directories.extend(struct.pack('<IIHHHH', 0, 0, 0, 0, named, len(ids) - named))
+        directories.extend(bytes(8 * len(ids)))
+        return start + 16
+
+    def entry(at, ident, target):
+        if isinstance(ident, str):
+            fixups.append((at, len(texts)))
+            texts.append(ident)
+        else:
+            struct.pack_into('<I', directories, at, ident)
+        struct.pack_into('<I', directories, at + 4, target)
+
+    kinds = order(tree)
+    root = directory(kinds)
+    for i, kind in enumerate(kinds):
+        names = tree[kind]
+        first = directory(order(names))
+        entry(root + i * 8, kind, HIGH | (first - 16))
+        for j, name in enumerate(order(names)):
+            languages = names[name]
+            inner = directory(sorted(languages))
+            entry(first + j * 8, name, HIGH | (inner - 16))
+            for k, language in enumerate(sorted(languages)):
+                entry(inner + k * 8, language, 0)  # the data entry's offset is set below
+                leaves.append((inner + k * 8 + 4, languages[language]))
+    text_at = []
+    blob = bytearray(directories)
+    for text in texts:
+        text_at.append(len(blob))
+        encoded = text.encode('utf-16-le')
+        blob.extend(struct.pack('<H', len(encoded) // 2) + encoded)
+    for at, index in fixups:
+        struct.pack_into('<I', blob, at, HIGH | text_at[index])
+    blob.extend(bytes(align(len(blob), 8) - len(blob)))
+    entries_at = len(blob)
+    blob.extend(bytes(16 * len(leaves)))
+    for n, (at, data) in enumerate(leaves):
+        struct.pack_into('<I', blob, at, entries_at + n * 16)
+        blob.extend(bytes(align(len(blob), 8) - len(blob)))
+        struct.pack_into('<II', blob, entries_at + n * 16, rva + len(blob), len(data))
+        blob.extend(data)
+    return bytes(blob)
+
+
+def with_resources(image, build):
+    """The image with its resource section replaced by build(section address); later sections move."""
+    pe = Pe(image)
+    index = pe.rsrc()
+    _, va, raw_size, raw = pe.section(index)
+    blob = build(va)
+    file_alignment, section_alignment = pe.u32(pe.opt + 36), pe.u32(pe.opt + 32)
+    new_raw = align(len(blob), file_alignment)
+    tail = pe.section(index + 1)[3] if index + 1 < pe.count else raw + raw_size
+    out = Pe(bytes(pe.b[:raw]) + blob + bytes(new_raw - len(blob)) + bytes(pe.b[tail:]))
+    out.put32(out.field(index, 8), len(blob))
+    out.put32(out.field(index, 16), new_raw)
+    out.put32(out.directory(2) + 4, len(blob))
+    end = va + align(len(blob), section_alignment)
+    for later in range(index + 1, pe.count):
+        size, address, later_raw_size, later_raw = pe.section(later)
+        shift = end - address
+        for d in range(16):
+            rva = pe.u32(pe.directory(d))
+            if d != 4 and address <= rva < address + max(size, later_raw_size):
+                out.put32(out.directory(d), rva + shift)
+        out.put32(out.field(later, 12), address + shift)
+        out.put32(out.field(later, 20), later_raw + raw + new_raw - tail)
+        end = address + shift + align(max(size, later_raw_size), section_alignment)
+    out.put32(out.opt + 56, end)
+    out.put32(out.opt + 64, 0)
+    return bytes(out.b)
+
+
+def patched(image, changes):
+    """The image with (field offset, value) pairs written."""
+    pe = Pe(image)
+    for at, value in changes:
+        pe.put32(at, value)
+    return bytes(pe.b)
+
+
+def raw_tree(build):
+    """A section whose tree build(add_directory) writes by hand; add_directory(entries) appends a directory of
+    (identifier field, target field) pairs and returns its offset."""
+    def make(rva):
+        blob = bytearray()
+
+        def add_directory(entries, named=0):
+            at = len(blob)
+            blob.extend(struct.pack('<IIHHHH', 0, 0, 0, 0, named, len(entries) - named))
+            for ident, target in entries:
+                blob.extend(struct.pack('<II', ident, target))
+            return at
+
+        build(add_directory, blob, rva)
+        return bytes(blob)
+    return make
+
+
+def cube(add_directory, blob, rva):
+    # Three levels of 300 entries, each level's entries all leading to one directory.
+    count = 300
+    root = add_directory([(0, 0)] * count)
+    types = add_directory([(0, 0)] * count)
+    names = add_directory([(0, 0)] * count)
+    leaf = len(blob)
+    blob.extend(struct.pack('<IIII', rva, 16, 0, 0))
+    for directory, target in ((root, HIGH | types), (types, HIGH | names), (names, leaf)):
+        for i in range(count):
+            struct.pack_into('<II', blob, directory + 16 + i * 8, i + 1, target)
+
+
+def shared_name(add_directory, blob, rva):
+    # 20,000 named types, each with its own empty directory, all named by one text of 65,535 characters.
+    count = 20000
+    root = add_directory([(0, 0)] * count, named=count)
+    text = len(blob)
+    blob.extend(struct.pack('<H', 0xFFFF) + 'x'.encode('utf-16-le') * 0xFFFF)
+    for i in range(count):
+        struct.pack_into('<II', blob, root + 16 + i * 8, HIGH | text, HIGH | add_directory([]))
+
+
+def outside_offset(add_directory, blob, rva):
+    add_directory([(RT_RCDATA, HIGH | 0x7FFFFFF0)])
+
+
+def many_names(count, length=6):
+    """`count` distinct names of `length` characters under the raw-data type, sharing one datum."""
+    return [(RT_RCDATA, 'R%0*d' % (length - 1, i), 0, b'x') for i in range(count)]
+
+
+def launcher_cases(launcher):
+    pe = Pe(launcher)
+    index = pe.rsrc()
+    _, rsrc_va, _, rsrc_raw = pe.section(index)
+    return {
+        'table-after-rsrc-pointer': patched(launcher, [(pe.field(index, 20), 0x200)]),
+        'headers-end-before-table': patched(launcher, [(pe.opt + 60, 0x200)]),
+        'rsrc-raw-pointer-zero': patched(launcher, [(pe.field(index, 20), 0)]),
+        'two-sections-at-rsrc': patched(launcher, [(pe.field(index - 1, 12), rsrc_va)]),
+        'shared-directories': with_resources(launcher, raw_tree(cube)),
+        'shared-name': with_resources(launcher, raw_tree(shared_name)),
+        'huge-file-alignment': patched(launcher, [(pe.opt + 36, 0x10000000)]),
+        'overlapping-virtual-ranges': patched(launcher, [(pe.field(index - 1, 8), 0x2000)]),
+        'raw-overlaps-rsrc': patched(launcher, [(pe.field(index + 1, 20), rsrc_raw)]),
+        'names-65536-under-one-type': with_resources(
+            launcher, lambda rva: build_tree(many_names(65536 - 3), rva)),
+    }
+
+
+def setup_cases(setup):
+    pe = Pe(setup)
+    index = pe.rsrc()
+    resources = read_tree(pe)
+
+    def replaced(changes):
+        kept = [r for r in resources if (r[0], r[1]) not in changes]
+        added = [(RT_RCDATA, name, 0, data) for (_, name), data in changes.items()]
+        return with_resources(setup, lambda rva: build_tree(kept + added, rva))
+
+    digest = next(r[3] for r in resources if r[1] == 'MSI_DIGEST')
+    noise = b'\x1b]0;owned\x07\x1b[2J\x00\x7f\xc2\x9b\xe2\x80\xae\xff' * 20000
+    return {
+        'digest-trailing-nul': replaced({(RT_RCDATA, 'MSI_DIGEST'): digest + b'\x00'}),
+        'digest-and-code-control-oversize': replaced({(RT_RCDATA, 'MSI_DIGEST'): noise,
+                                                      (RT_RCDATA, 'PRODUCT_CODE'): noise}),
+        'resource-bound-other-section': patched(setup, [(pe.field(index - 1, 16), pe.section(index - 1)[2] + 16)]),
+        'resource-offset-outside': with_resources(setup, raw_tree(outside_offset)),
+        'truncated': setup[:len(setup) * 2 // 3],
+    }
+
+
+def worst_case(launcher):
+    """The most entries and name text the rules allow, with a package so that --info reads it through."""
+    names = many_names(65536 - 8, length=15)
+    package = [(RT_RCDATA, 'MSI', 0, b'\xd0\xcf\x11\xe0' * 1024)]
+    return with_resources(launcher, lambda rva: build_tree(names + package, rva))
+
+
+def main(args):
+    if len(args) == 3 and args[0] == '--worst-case':
+        with open(args[1], 'rb') as f:
+            launcher = f.read()
+        with open(args[2], 'wb') as f:
+            f.write(worst_case(launcher))
+        return 0
+    if len(args) != 3:
+        sys.stderr.write(__doc__)
+        return 2
+    with open(args[0], 'rb') as f:
+        launcher = f.read()
+    with open(args[1], 'rb') as f:
+        setup = f.read()
+    os.makedirs(args[2], exist_ok=True)
+    for name, data in {**launcher_cases(launcher), **setup_cases(setup)}.items():
+        with open(os.path.join(args[2], name + '.exe'), 'wb') as f:
+            f.write(data)
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))

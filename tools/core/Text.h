@@ -1,0 +1,20 @@
+// Text read from a file, made safe to show: control and reordering characters escaped, long texts cut.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace pack {
+
+// True for a character that must not reach a terminal or a log as it is: the C0 and C1 controls, DEL, and the
+// marks, embeddings and isolates that reorder the text around them.
+bool isUnsafeCharacter(char16_t c);
+
+// `text` (UTF-8) with every unsafe character written as "\xNN" (below 0x80) or "\uNNNN", and every sequence
+// that is not UTF-8 as U+FFFD.
+std::string printable(const std::string& text);
+
+// The first `maxCharacters` characters of `text` (UTF-8), and "…" after them when there were more.
+std::string shortened(const std::string& text, size_t maxCharacters);
+
+} // namespace pack
