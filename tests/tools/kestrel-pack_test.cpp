@@ -240,7 +240,7 @@ TEST(PackerCommandLine, HelpVersionAndWrongUsage) {
     const krtest::RunResult help = krtest::run(kPacker, {L"--help"});
     EXPECT_EQ(help.exitCode, 0u);
     EXPECT_TRUE(
-        contains(help.out, "Usage: kestrel-pack [--launcher <kestrel-launcher.exe>] <product.msi> <setup.exe>"));
+        contains(help.out, "Usage: kestrel-pack [--launcher <kestrel-launcher.exe>] [--icon <file.ico> | --no-icon]"));
     EXPECT_EQ(help.err, "");
     EXPECT_EQ(krtest::run(kPacker, {L"-h"}).out, help.out);
 

@@ -1,5 +1,5 @@
 // Packing: checks the request, reads the product from the package and writes the launcher with the package,
-// its digest, its code and a version block.
+// its digest, its code, a version block and the product's icon.
 #include "Packer.h"
 
 #include "FileChecks.h"
@@ -9,6 +9,7 @@
 #include "PeImage.h"
 #include "Platform.h"
 #include "ProductCode.h"
+#include "ProductIcon.h"
 #include "SetupResources.h"
 #include "Utf.h"
 #include "VersionBlock.h"
@@ -32,6 +33,7 @@ struct Product {
     std::string version;
     std::string manufacturer;
     std::string code;
+    std::string icon; // the Icon row that ARPPRODUCTICON names
 };
 
 Product readProduct(const std::string& packagePath) {
@@ -49,7 +51,8 @@ Product readProduct(const std::string& packagePath) {
         throw Error("The package " + quoted(packagePath) + " has the ProductCode '" + valueOf("ProductCode") +
                     "', which is not a GUID");
     }
-    return Product{valueOf("ProductName"), valueOf("ProductVersion"), valueOf("Manufacturer"), *code};
+    return Product{valueOf("ProductName"), valueOf("ProductVersion"), valueOf("Manufacturer"), *code,
+                   valueOf("ARPPRODUCTICON")};
 }
 
 std::vector<uint8_t> describeProduct(const Product& product, const std::string& outputPath, uint16_t language) {
@@ -75,6 +78,19 @@ std::vector<uint8_t> describeProduct(const Product& product, const std::string& 
     return buildVersionBlock(info);
 }
 
+// A Kestrel launcher says so in its version block; a setup does not, as the packer replaces that block.
+bool isKestrelLauncher(const ResourceTree& resources) {
+    const std::vector<uint16_t> languages = resources.languages(kResourceTypeVersion, kVersionResource);
+    if (languages.empty()) {
+        return false;
+    }
+    const ResourceData* block = resources.find(kResourceTypeVersion, kVersionResource, languages.front());
+    const std::map<std::u16string, std::u16string> strings =
+        readVersionStrings(block->source->read(block->offset, block->size));
+    const auto mark = strings.find(u"KestrelLauncher");
+    return mark != strings.end() && mark->second == u"1";
+}
+
 } // namespace
 
 PackSummary pack(const PackRequest& request) {
@@ -94,7 +110,6 @@ PackSummary pack(const PackRequest& request) {
     std::unique_ptr<PeImage> launcher;
     try {
         launcher = std::make_unique<PeImage>(*launcherFile);
-        launcher->rewritableResourceSection();
     } catch (const FormatError& error) {
         throw refuseLauncher(error);
     }
@@ -105,11 +120,20 @@ PackSummary pack(const PackRequest& request) {
         throw Error("The launcher " + quoted(launcherPath) +
                     " already carries a package; pack from the bare kestrel-launcher.exe");
     }
+    try {
+        if (!isKestrelLauncher(resources)) {
+            throw FormatError("it is not a Kestrel launcher");
+        }
+        launcher->rewritableResourceSection();
+    } catch (const FormatError& error) {
+        throw refuseLauncher(error);
+    }
     const std::unique_ptr<ByteSource> package = platform::openInput(packagePath);
     if (package->size() > kMaxPackageSize) {
         throw Error("The package " + quoted(packagePath) + " is " + std::to_string(package->size()) +
                     " bytes; Windows Installer packages are limited to 2 GiB");
     }
+    ProductIcon icon(request, packagePath, product.icon);
 
     const std::vector<uint16_t> versionLanguages = resources.languages(kResourceTypeVersion, kVersionResource);
     const uint16_t versionLanguage = versionLanguages.empty() ? kDefaultVersionLanguage : versionLanguages.front();
@@ -132,6 +156,11 @@ PackSummary pack(const PackRequest& request) {
     }
     resources.put(kResourceTypeVersion, kVersionResource, versionLanguage,
                   ResourceData{&versionSource, 0, static_cast<uint32_t>(versionBlock.size()), 0});
+    try {
+        icon.place(resources);
+    } catch (const FormatError& error) {
+        throw refuseLauncher(error);
+    }
 
     platform::OutputFile output(outputPath);
     try {
@@ -141,7 +170,8 @@ PackSummary pack(const PackRequest& request) {
     }
     output.commit();
 
-    return PackSummary{product.name, product.version, product.manufacturer, product.code, package->size(), outputPath};
+    return PackSummary{product.name, product.version, product.manufacturer, product.code,
+                       package->size(), outputPath, icon.description()};
 }
 
 } // namespace pack

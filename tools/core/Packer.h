@@ -6,10 +6,18 @@
 
 namespace pack {
 
+enum class IconChoice {
+    FromPackage, // the one ARPPRODUCTICON names in the package's Icon table, if any
+    FromFile,    // PackRequest::iconPath
+    None,
+};
+
 struct PackRequest {
     std::string launcherPath;
     std::string packagePath;
     std::string outputPath;
+    IconChoice icon = IconChoice::FromPackage;
+    std::string iconPath{}; // with IconChoice::FromFile
 };
 
 // What went into the setup executable.
@@ -20,6 +28,7 @@ struct PackSummary {
     std::string productCode; // braced, upper case
     uint64_t packageSize = 0;
     std::string outputPath; // absolute
+    std::string icon;       // the setup's icon, its sizes and where it comes from, or why it has none
 };
 
 // Writes the setup through a temporary file beside the output and moves it into place only when it is complete.

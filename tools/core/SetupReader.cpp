@@ -2,6 +2,7 @@
 #include "SetupReader.h"
 
 #include "FileChecks.h"
+#include "Icon.h"
 #include "PackError.h"
 #include "PackageDigest.h"
 #include "PeImage.h"
@@ -68,6 +69,7 @@ OpenSetup openSetup(SetupFacts& facts) {
             facts.productVersion = versionText(strings, u"ProductVersion");
             facts.manufacturer = versionText(strings, u"CompanyName");
         }
+        facts.iconSizes = firstIconGroupSizes(resources);
     } catch (const FormatError& error) {
         throw Error(quoted(facts.setupPath) + " is not a Kestrel setup: " + error.what());
     }

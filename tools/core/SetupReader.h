@@ -1,9 +1,12 @@
 // Reading a packed setup without running it: what it carries, whether its package is whole, the package itself.
 #pragma once
 
+#include "Icon.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace pack {
 
@@ -18,6 +21,7 @@ struct SetupFacts {
     std::optional<std::string> storedDigest; // absent for a setup packed without one
     std::string packageDigest;               // of the package as the setup carries it
     bool signature = false;                  // a certificate table is present; it is not verified
+    std::vector<IconSize> iconSizes;         // of its first icon group; empty when it has none
 
     bool packageIsWhole() const { return !storedDigest || *storedDigest == packageDigest; }
 };

@@ -104,4 +104,18 @@ std::string toUtf8(const std::u16string& utf16) {
     return result;
 }
 
+std::string printable(const std::string& text) {
+    const char digits[] = "0123456789ABCDEF";
+    std::string result;
+    for (const char c : toUtf8(toUtf16(text))) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            result += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
 } // namespace pack

@@ -9,4 +9,7 @@ namespace pack {
 std::u16string toUtf16(const std::string& utf8);
 std::string toUtf8(const std::u16string& utf16);
 
+// Text from a file, fit for a message: each malformed sequence becomes U+FFFD and each control character \xNN.
+std::string printable(const std::string& text);
+
 } // namespace pack

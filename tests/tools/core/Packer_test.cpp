@@ -39,7 +39,7 @@ std::string packedReport(const std::string& output) {
     std::string size = std::to_string(readFile(kPackage).size());
     size.insert(size.size() - 3, ",");
     return "Packed Kestrel Packtest 2.5.17 by Kestrel Pr\u00fcfstand, product code " KR_TEST_PRODUCT_CODE "\nWrote " +
-           output + " with a package of " + size + " bytes\n";
+           output + " with a package of " + size + " bytes\nIcon: none; the package names no icon in ARPPRODUCTICON\n";
 }
 
 TEST(ProductCode, TakesGuidTextWithOrWithoutBracesAndDashesAndNothingElse) {

@@ -83,7 +83,8 @@ TEST_F(SetupFiles, InfoDescribesTheSetupAndJsonSaysTheSame) {
                             "Package:      " +
                             size + " bytes\nDigest:       " + digest +
                             ", the package matches it\n"
-                            "Signature:    absent\n");
+                            "Signature:    absent\n"
+                            "Icon:         none\n");
 
     const packtest::RunResult json = run(kPacker, {whole, "--json", "--info"});
     EXPECT_EQ(json.exitCode, 0) << json.err;
@@ -92,7 +93,7 @@ TEST_F(SetupFiles, InfoDescribesTheSetupAndJsonSaysTheSame) {
                             "\"manufacturer\":\"Kestrel Pr\u00fcfstand\",\"productCode\":\"" KR_TEST_PRODUCT_CODE
                             "\",\"packageSize\":" +
                             std::to_string(packageBytes.size()) + ",\"digest\":\"" + digest +
-                            "\",\"packageDigest\":\"" + digest + "\",\"digestMatches\":true,\"signed\":false}\n");
+                            "\",\"packageDigest\":\"" + digest + "\",\"digestMatches\":true,\"signed\":false,\"icon\":null}\n");
 
     // Packed by other means, or by an older packer: whole, with nothing to check.
     const packtest::RunResult older = run(kPacker, {"--info", digestless});
@@ -125,18 +126,34 @@ TEST_F(SetupFiles, InfoOnADamagedOrForeignFileExitsOneAndSaysWhy) {
     writeFile(text, "not an executable");
     const std::string cut = dir.file("cut.exe");
     writeFile(cut, readFile(whole).substr(0, readFile(whole).size() - 100));
-    const std::vector<std::pair<std::string, std::string>> foreign = {
-        {kLauncher, "it carries no installer package (no \"msi\" resource)"},
-        {text, "it is not a Windows executable"},
-        {cut, "a section lies beyond the end of the file"},
+    const std::string missing = dir.file("missing.exe");
+    const auto notASetup = [](const std::string& file, const std::string& reason) {
+        return "'" + file + "' is not a Kestrel setup: " + reason;
     };
-    for (const auto& [file, reason] : foreign) {
-        for (const bool json : {false, true}) {
-            const packtest::RunResult result = run(kPacker, infoArgs(file, json));
-            EXPECT_EQ(result.exitCode, 1) << file;
-            EXPECT_EQ(result.err, "kestrel-pack: '" + file + "' is not a Kestrel setup: " + reason + "\n");
-            EXPECT_EQ(result.out, "");
+    const std::vector<std::pair<std::string, std::string>> foreign = {
+        {kLauncher, notASetup(kLauncher, "it carries no installer package (no \"msi\" resource)")},
+        {text, notASetup(text, "it is not a Windows executable")},
+        {cut, notASetup(cut, "a section lies beyond the end of the file")},
+        {missing, "The setup '" + missing + "' does not exist"},
+        {dir.path(), "The setup '" + dir.path() + "' is a directory"},
+    };
+    const std::string jsonFile = dir.file("out.json");
+    for (const auto& [file, message] : foreign) {
+        const packtest::RunResult result = run(kPacker, infoArgs(file, false));
+        EXPECT_EQ(result.exitCode, 1) << file;
+        EXPECT_EQ(result.err, "kestrel-pack: " + message + "\n");
+        EXPECT_EQ(result.out, "");
+        // With --json, the same on standard error, and an object on standard output that a JSON reader takes.
+        const packtest::RunResult json = run(kPacker, infoArgs(file, true));
+        EXPECT_EQ(json.exitCode, 1) << file;
+        EXPECT_EQ(json.err, result.err);
+        std::string escaped = message;
+        for (size_t at = escaped.find('"'); at != std::string::npos; at = escaped.find('"', at + 2)) {
+            escaped.insert(at, 1, '\\');
         }
+        EXPECT_EQ(json.out, "{\"setup\":\"" + file + "\",\"error\":\"" + escaped + "\"}\n");
+        writeFile(jsonFile, json.out);
+        EXPECT_EQ(run("python3", {"-m", "json.tool", jsonFile}).exitCode, 0) << json.out;
     }
 }
 
