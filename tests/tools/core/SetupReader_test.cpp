@@ -1,6 +1,7 @@
 // Tests of reading a packed setup from the command line: --info and --json, --extract, on whole, damaged,
-// digestless and foreign files.
+// digestless and foreign files; and the icon a launcher of its own icon gets.
 #include "Crc32c.h"
+#include "Icon.h"
 #include "ImageWriter.h"
 #include "PackTest.h"
 #include "Packer.h"
@@ -189,6 +190,42 @@ TEST_F(SetupFiles, ExtractGivesThePackageAndRefusesADamagedOneUnlessForced) {
     const packtest::RunResult onItself = run(kPacker, {"--extract", whole, whole});
     EXPECT_EQ(onItself.exitCode, 1);
     EXPECT_EQ(onItself.err, "kestrel-pack: The output '" + whole + "' would replace an input of the packer\n");
+}
+
+// A launcher with an icon group of its own and an image no group names: the setup's icon takes the group's place,
+// its images go, and the other image keeps its number.
+TEST(SetupIcon, ReplacesTheLaunchersOwnGroupAndItsImages) {
+    const ScratchDir dir;
+    const std::string launcherBytes = readFile(kLauncher);
+    pack::MemorySource launcherSource(packtest::view(launcherBytes));
+    const pack::PeImage launcher(launcherSource);
+    const std::string iconBytes = readFile(KR_TEST_ICON);
+    pack::MemorySource iconSource(packtest::view(iconBytes));
+    const std::vector<pack::IconImage> images = pack::readIcon(iconSource);
+    pack::ResourceTree resources = launcher.resources();
+    const pack::IconGroup own({images[0], images[1]}, resources);
+    resources.put(pack::kResourceTypeIcon, 3, 0, images[2].data);
+    VectorSink sink;
+    pack::writeImage(launcher, resources, sink);
+    writeFile(dir.file("iconic-launcher.exe"), sink.bytes_);
+
+    const std::string setup = dir.file("setup.exe");
+    pack::pack({dir.file("iconic-launcher.exe"), kPackage, setup, pack::IconChoice::FromFile, KR_TEST_ICON});
+    const std::string setupBytes = readFile(setup);
+    pack::MemorySource setupSource(packtest::view(setupBytes));
+    const pack::PeImage packed(setupSource);
+    const pack::ResourceTree::Types& types = packed.resources().types();
+    ASSERT_EQ(types.at(pack::kResourceTypeIconGroup).size(), 1u);
+    std::vector<uint16_t> numbers;
+    for (const auto& entry : types.at(pack::kResourceTypeIcon)) {
+        numbers.push_back(entry.first.number);
+    }
+    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(pack::describeIconSizes(pack::firstIconGroupSizes(packed.resources())), "16x16, 32x32, 48x48, 256x256");
+    const pack::ResourceData* last = packed.resources().find(pack::kResourceTypeIcon, 5, 0);
+    ASSERT_NE(last, nullptr);
+    const pack::ResourceData& source = images[3].data;
+    EXPECT_TRUE(setupBytes.substr(last->offset, last->size) == iconBytes.substr(source.offset, source.size));
 }
 
 } // namespace
