@@ -48,7 +48,8 @@ foreach(form ico exe)
     DEPENDS kr-iconic.wxs ${KR_ICON_ICO} $<TARGET_FILE:kr-iconic>
     VERBATIM)
 endforeach()
-add_custom_target(kr_pack_test_packages DEPENDS ${KR_PACKTEST_MSI} ${KR_BIG_MSI} ${KR_ICONIC_ICO_MSI} ${KR_ICONIC_EXE_MSI})
+add_custom_target(kr_pack_test_packages
+  DEPENDS ${KR_PACKTEST_MSI} ${KR_BIG_MSI} ${KR_ICONIC_ICO_MSI} ${KR_ICONIC_EXE_MSI})
 add_dependencies(kr_pack_test_packages kr-iconic)
 
 kr_path_from_bin(KR_PACKTEST_MSI_FROM_BIN ${KR_PACKTEST_MSI})

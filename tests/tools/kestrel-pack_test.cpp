@@ -325,7 +325,8 @@ TEST(PackedSetup, WearsTheIconOfThePackageOrOfIconAsWindowsReadsIt) {
     const std::vector<Case> cases = {
         {{icoRow}, four, "Icon: 16x16, 32x32, 48x48, 256x256 from the package's Icon table, row 'ProductIcon'"},
         {{exeRow}, {{16, 16}, {24, 24}, {64, 64}}, "Icon: 16x16, 24x24, 64x64 from the package's Icon table"},
-        {{L"--icon", krtest::binPath(KR_ICON_ICO_FROM_BIN), kPackage}, four, "Icon: 16x16, 32x32, 48x48, 256x256 from '"},
+        {{L"--icon", krtest::binPath(KR_ICON_ICO_FROM_BIN), kPackage}, four,
+         "Icon: 16x16, 32x32, 48x48, 256x256 from '"},
         {{L"--no-icon", icoRow}, {}, "Icon: none, as --no-icon asks"},
         {{kPackage}, {}, "Icon: none; the package names no icon in ARPPRODUCTICON"},
     };

@@ -65,7 +65,8 @@ check "--launcher <relative file>: the same bytes" cmp "$native/relative.exe" "$
 
 both build ../iconic.msi iconic.exe
 check "an icon from the package's Icon row: the same bytes and report" \
-  eval 'cmp "$native/iconic.exe" "$windows/iconic.exe" && same && grep -q "^Icon: 16x16, 24x24, 64x64 from" "$dir/native.out"'
+  eval 'cmp "$native/iconic.exe" "$windows/iconic.exe" && same &&
+        grep -q "^Icon: 16x16, 24x24, 64x64 from" "$dir/native.out"'
 
 both build --help
 check "the same help" same

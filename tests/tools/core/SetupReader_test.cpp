@@ -94,7 +94,8 @@ TEST_F(SetupFiles, InfoDescribesTheSetupAndJsonSaysTheSame) {
                             "\"manufacturer\":\"Kestrel Pr\u00fcfstand\",\"productCode\":\"" KR_TEST_PRODUCT_CODE
                             "\",\"packageSize\":" +
                             std::to_string(packageBytes.size()) + ",\"digest\":\"" + digest +
-                            "\",\"packageDigest\":\"" + digest + "\",\"digestMatches\":true,\"signed\":false,\"icon\":null}\n");
+                            "\",\"packageDigest\":\"" + digest +
+                            "\",\"digestMatches\":true,\"signed\":false,\"icon\":null}\n");
 
     // Packed by other means, or by an older packer: whole, with nothing to check.
     const packtest::RunResult older = run(kPacker, {"--info", digestless});
