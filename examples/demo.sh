@@ -42,9 +42,12 @@ echo "Kestrel demo: a Windows Installer package becomes a setup.exe that install
 
 heading "Build the installer package with wixl"
 mkdir -p "$demo"
-# wixl reads the files the package installs relative to the directory it runs in.
-(cd "$root/examples" && wixl -a x64 -o "$msi" kestrel-demo.wxs)
+# wixl reads the files the package installs, and its icon, relative to the directory it runs in.
+python3 "$root/examples/make-icon.py" "$demo/kestrel-demo.ico" 16,32,48,256
+icon=$(realpath --relative-to="$root/examples" "$demo/kestrel-demo.ico")
+(cd "$root/examples" && wixl -a x64 -D IconFile="$icon" -o "$msi" kestrel-demo.wxs)
 echo "  $msi ($(stat -c %s "$msi") bytes): Kestrel Demo 1.0.0, three text files for Program Files\\Kestrel Demo"
+echo "  and its icon in 16, 32, 48 and 256 pixels, which the setup wears"
 
 heading "Pack it into a setup.exe with kestrel-pack, natively on Linux"
 echo "  \$ kestrel-pack $msi $setup"

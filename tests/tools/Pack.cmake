@@ -1,4 +1,4 @@
-# The packer's tests: their own packages (one small, one of 256 MiB) and the programs they run.
+# The packer's tests: their own packages (one small, one of 256 MiB, two with icons) and the programs they run.
 set(KR_PACKTEST_PRODUCT_CODE "{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}")
 set(KR_BIG_PRODUCT_CODE "{C8E4B1A7-2F6D-4B93-8A1E-5D7C9B3F0A26}")
 set(KR_PACKTEST_MSI ${KR_TEST_PACKAGES_DIR}/kr-packtest.msi)
@@ -15,24 +15,62 @@ add_custom_command(OUTPUT ${KR_PACKTEST_MSI}
 
 kr_wixl_payload_package(${KR_BIG_MSI} ${CMAKE_CURRENT_SOURCE_DIR}/kr-big.wxs
   ${KR_BIG_PRODUCT_CODE} {E2A9C6F3-1B8D-4D57-9F0E-6A3B8C2D7E15} 268435456)
-add_custom_target(kr_pack_test_packages DEPENDS ${KR_PACKTEST_MSI} ${KR_BIG_MSI})
+# Icons made at build time: an .ico of four sizes, and kr-iconic.exe, whose first group (by name, ahead of group 1)
+# has three other sizes; and a package whose Icon row holds each.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(KR_ICON_ICO ${KR_TEST_PACKAGES_DIR}/kr-icon.ico)
+set(exe_icon ${CMAKE_CURRENT_BINARY_DIR}/kr-iconic-exe.ico)
+add_custom_command(OUTPUT ${KR_ICON_ICO} ${exe_icon}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KR_TEST_PACKAGES_DIR}
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/examples/make-icon.py ${KR_ICON_ICO} 16,32,48,256
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/examples/make-icon.py ${exe_icon} 16,24,64
+  DEPENDS ${PROJECT_SOURCE_DIR}/examples/make-icon.py
+  VERBATIM)
+file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/kr-iconic.rc
+  CONTENT "KR_MAIN ICON \"${exe_icon}\"\n1 ICON \"${KR_ICON_ICO}\"\n")
+add_executable(kr-iconic kr-iconic.cpp ${CMAKE_CURRENT_BINARY_DIR}/kr-iconic.rc)
+set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/kr-iconic.rc PROPERTIES
+  OBJECT_DEPENDS "${KR_ICON_ICO};${exe_icon}")
+set(KR_ICONIC_ICO_MSI ${KR_TEST_PACKAGES_DIR}/kr-iconic-ico.msi)
+set(KR_ICONIC_EXE_MSI ${KR_TEST_PACKAGES_DIR}/kr-iconic-exe.msi)
+# wixl takes a SourceFile relative to the directory it runs in.
+foreach(form ico exe)
+  set(icon_dir ${KR_TEST_PACKAGES_DIR})
+  set(icon_name kr-icon.ico)
+  if(form STREQUAL exe)
+    set(icon_dir $<TARGET_FILE_DIR:kr-iconic>)
+    set(icon_name $<TARGET_FILE_NAME:kr-iconic>)
+  endif()
+  add_custom_command(OUTPUT ${KR_TEST_PACKAGES_DIR}/kr-iconic-${form}.msi
+    COMMAND ${KR_WIXL} -D IconFile=${icon_name} -o ${KR_TEST_PACKAGES_DIR}/kr-iconic-${form}.msi
+            ${CMAKE_CURRENT_SOURCE_DIR}/kr-iconic.wxs
+    WORKING_DIRECTORY ${icon_dir}
+    DEPENDS kr-iconic.wxs ${KR_ICON_ICO} $<TARGET_FILE:kr-iconic>
+    VERBATIM)
+endforeach()
+add_custom_target(kr_pack_test_packages
+  DEPENDS ${KR_PACKTEST_MSI} ${KR_BIG_MSI} ${KR_ICONIC_ICO_MSI} ${KR_ICONIC_EXE_MSI})
+add_dependencies(kr_pack_test_packages kr-iconic)
 
 kr_path_from_bin(KR_PACKTEST_MSI_FROM_BIN ${KR_PACKTEST_MSI})
 kr_path_from_bin(KR_BIG_MSI_FROM_BIN ${KR_BIG_MSI})
+kr_path_from_bin(KR_ICON_ICO_FROM_BIN ${KR_ICON_ICO})
+kr_path_from_bin(KR_ICONIC_ICO_MSI_FROM_BIN ${KR_ICONIC_ICO_MSI})
+kr_path_from_bin(KR_ICONIC_EXE_MSI_FROM_BIN ${KR_ICONIC_EXE_MSI})
 configure_file(krpack.h.in ${CMAKE_CURRENT_BINARY_DIR}/include/krpack.h @ONLY)
 
 foreach(test test_kestrel-pack test_MsiDatabase)
   target_include_directories(${test} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/include)
   add_dependencies(${test} kr_pack_test_packages)
 endforeach()
-target_link_libraries(test_kestrel-pack PRIVATE kestrel_pack psapi imagehlp)
+target_link_libraries(test_kestrel-pack PRIVATE kestrel_pack psapi imagehlp shell32)
 add_dependencies(test_kestrel-pack kestrel-pack kestrel-launcher kr-spawn)
 
 # The native packer against kestrel-pack.exe, run from bash under the same Wine session: the same bytes and
 # messages, and its setup installs.
 add_test(NAME test_kestrel-pack-native
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/native-packer-test.sh
-          ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${KR_PACKTEST_MSI} ${KR_SAMPLE_MSI})
+          ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${KR_PACKTEST_MSI} ${KR_SAMPLE_MSI} ${KR_ICONIC_EXE_MSI})
 set_tests_properties(test_kestrel-pack-native PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 240
   RESOURCE_LOCK ${KR_INSTALLER_LOCK})
 set_tests_properties(test_kestrel-pack PROPERTIES RESOURCE_LOCK ${KR_INSTALLER_LOCK})

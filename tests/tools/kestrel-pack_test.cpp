@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <imagehlp.h>
 #include <psapi.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -240,7 +241,7 @@ TEST(PackerCommandLine, HelpVersionAndWrongUsage) {
     const krtest::RunResult help = krtest::run(kPacker, {L"--help"});
     EXPECT_EQ(help.exitCode, 0u);
     EXPECT_TRUE(
-        contains(help.out, "Usage: kestrel-pack [--launcher <kestrel-launcher.exe>] <product.msi> <setup.exe>"));
+        contains(help.out, "Usage: kestrel-pack [--launcher <kestrel-launcher.exe>] [--icon <file.ico> | --no-icon]"));
     EXPECT_EQ(help.err, "");
     EXPECT_EQ(krtest::run(kPacker, {L"-h"}).out, help.out);
 
@@ -270,6 +271,80 @@ TEST(PackerCommandLine, HelpVersionAndWrongUsage) {
     }
 }
 
+// The sizes of the images of a file's first icon group, as Windows picks, decodes and draws them from its
+// resources; empty when the file has no icon group.
+std::vector<std::pair<LONG, LONG>> iconSizes(const std::wstring& path) {
+    const DataFile file(path);
+    std::wstring group;
+    EnumResourceNamesW(
+        file.handle(), RT_GROUP_ICON,
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) -> BOOL {
+            *reinterpret_cast<std::wstring*>(context) = IS_INTRESOURCE(name) ? L"#" + std::to_wstring(
+                reinterpret_cast<ULONG_PTR>(name)) : name;
+            return FALSE;
+        },
+        reinterpret_cast<LONG_PTR>(&group));
+    std::vector<std::pair<LONG, LONG>> sizes;
+    if (group.empty()) {
+        return sizes;
+    }
+    const std::string directory = file.resource(group.c_str(), RT_GROUP_ICON);
+    // A count after two reserved words, then entries of 14 bytes that begin with the width and the height.
+    const auto byte = [&directory](size_t at) { return static_cast<BYTE>(directory[at]); };
+    for (size_t i = 0; i < static_cast<size_t>(byte(4) | byte(5) << 8); ++i) {
+        const BYTE width = byte(6 + i * 14);
+        const BYTE height = byte(7 + i * 14);
+        const int id = LookupIconIdFromDirectoryEx(reinterpret_cast<BYTE*>(const_cast<char*>(directory.data())), TRUE,
+                                                   width ? width : 256, height ? height : 256, LR_DEFAULTCOLOR);
+        std::string image = file.resource(MAKEINTRESOURCEW(id), RT_ICON);
+        const HICON icon = CreateIconFromResourceEx(reinterpret_cast<BYTE*>(image.data()),
+                                                    static_cast<DWORD>(image.size()), TRUE, 0x00030000, 0, 0,
+                                                    LR_DEFAULTCOLOR);
+        ICONINFO info = {};
+        BITMAP bitmap = {};
+        if (icon && GetIconInfo(icon, &info) && GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap)) {
+            sizes.emplace_back(bitmap.bmWidth, bitmap.bmHeight);
+        }
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
+    }
+    return sizes;
+}
+
+TEST(PackedSetup, WearsTheIconOfThePackageOrOfIconAsWindowsReadsIt) {
+    krtest::ScratchDir scratch;
+    const std::wstring icoRow = krtest::binPath(KR_ICONIC_ICO_MSI_FROM_BIN);
+    const std::wstring exeRow = krtest::binPath(KR_ICONIC_EXE_MSI_FROM_BIN);
+    const std::vector<std::pair<LONG, LONG>> four = {{16, 16}, {32, 32}, {48, 48}, {256, 256}};
+    struct Case {
+        std::vector<std::wstring> args;
+        std::vector<std::pair<LONG, LONG>> sizes;
+        std::string report;
+    };
+    const std::vector<Case> cases = {
+        {{icoRow}, four, "Icon: 16x16, 32x32, 48x48, 256x256 from the package's Icon table, row 'ProductIcon'"},
+        {{exeRow}, {{16, 16}, {24, 24}, {64, 64}}, "Icon: 16x16, 24x24, 64x64 from the package's Icon table"},
+        {{L"--icon", krtest::binPath(KR_ICON_ICO_FROM_BIN), kPackage}, four,
+         "Icon: 16x16, 32x32, 48x48, 256x256 from '"},
+        {{L"--no-icon", icoRow}, {}, "Icon: none, as --no-icon asks"},
+        {{kPackage}, {}, "Icon: none; the package names no icon in ARPPRODUCTICON"},
+    };
+    for (const Case& pack : cases) {
+        const std::wstring setup = scratch.file(L"setup.exe");
+        std::vector<std::wstring> args = pack.args;
+        args.push_back(setup);
+        const krtest::RunResult result = krtest::run(kPacker, args);
+        ASSERT_EQ(result.exitCode, 0u) << result.err;
+        EXPECT_TRUE(contains(result.out, pack.report)) << result.out;
+        EXPECT_EQ(iconSizes(setup), pack.sizes) << pack.report;
+        // What the shell counts, and draws in Explorer.
+        EXPECT_EQ(ExtractIconExW(setup.c_str(), -1, nullptr, nullptr, 0), pack.sizes.empty() ? 0u : 1u);
+        const std::string info = krtest::run(kPacker, {L"--info", setup}).out;
+        EXPECT_TRUE(contains(info, pack.sizes.empty() ? "Icon:         none" : "Icon:         16x16, ")) << info;
+    }
+}
+
 // Each refusal: exit code 1, a message naming the culprit, and the output directory as it was.
 TEST(PackerRefusal, LeavesTheOutputAsItWas) {
     krtest::ScratchDir scratch;
@@ -282,6 +357,9 @@ TEST(PackerRefusal, LeavesTheOutputAsItWas) {
                        {L"UPDATE `Property` SET `Value` = '{not-a-guid}' WHERE `Property` = 'ProductCode'"});
     const std::wstring packed = scratch.file(L"packed.exe");
     ASSERT_EQ(krtest::run(kPacker, {kPackage, packed}).exitCode, 0u);
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring notepad = std::wstring(system) + L"\\notepad.exe";
 
     struct Case {
         const char* what;
@@ -299,6 +377,8 @@ TEST(PackerRefusal, LeavesTheOutputAsItWas) {
         {"launcher not an executable", textFile, kPackage,
          "The launcher '" + utf8(textFile) + "' cannot be packed: it is not a Windows executable"},
         {"launcher already packed", packed, kPackage, "The launcher '" + utf8(packed) + "' already carries a package"},
+        {"launcher of another program", notepad, kPackage,
+         "The launcher '" + utf8(notepad) + "' cannot be packed: it is not a Kestrel launcher"},
     };
     krtest::ScratchDir out;
     const std::wstring existing = out.file(L"existing-setup.exe");

@@ -2,11 +2,12 @@
 # Cross-checks of the native packer (build/bin/kestrel-pack) against kestrel-pack.exe under Wine: the same bytes
 # for the same inputs and file name, the same usage, messages, exit codes and report lines, and its setup
 # installs and removes the product. Paths are relative, with a blank and a non-ASCII letter.
-# Usage: native-packer-test.sh <bin directory> <packtest package> <sample package>
+# Usage: native-packer-test.sh <bin directory> <packtest package> <sample package> <package with an executable icon>
 set -u
 bin=$1
 packtest=$2
 sample=$3
+iconic=$4
 run="$bin/../wine/run"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -19,6 +20,7 @@ windows="$dir/windows"
 mkdir -p "$native" "$windows" "$dir/lonely/bin"
 cp "$packtest" "$dir/pkg ü.msi"
 cp "$sample" "$dir/sample.msi"
+cp "$iconic" "$dir/iconic.msi"
 echo "not a package" >"$dir/notes.msi"
 cp "$bin/kestrel-pack" "$bin/kestrel-pack.exe" "$dir/lonely/bin/"
 windows_dir=$("$run" winepath -w "$dir" | tr -d '\r')
@@ -60,6 +62,11 @@ check "another product with --launcher=<file> and --: the same bytes" \
   cmp "$native/sample-setup.exe" "$windows/sample-setup.exe"
 both build --launcher "$(realpath --relative-to="$native" "$bin/kestrel-launcher.exe")" ../sample.msi relative.exe
 check "--launcher <relative file>: the same bytes" cmp "$native/relative.exe" "$windows/relative.exe"
+
+both build ../iconic.msi iconic.exe
+check "an icon from the package's Icon row: the same bytes and report" \
+  eval 'cmp "$native/iconic.exe" "$windows/iconic.exe" && same &&
+        grep -q "^Icon: 16x16, 24x24, 64x64 from" "$dir/native.out"'
 
 both build --help
 check "the same help" same

@@ -2,6 +2,7 @@
 // reports.
 #include "Command.h"
 
+#include "Icon.h"
 #include "PackError.h"
 #include "Packer.h"
 #include "Platform.h"
@@ -12,13 +13,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <initializer_list>
 #include <new>
 
 namespace pack {
 
 namespace {
 
-const char kUsageLines[] = "Usage: kestrel-pack [--launcher <kestrel-launcher.exe>] <product.msi> <setup.exe>\n"
+const char kUsageLines[] = "Usage: kestrel-pack [--launcher <kestrel-launcher.exe>] [--icon <file.ico> | --no-icon]\n"
+                           "                   <product.msi> <setup.exe>\n"
                            "       kestrel-pack --info <setup.exe> [--json]\n"
                            "       kestrel-pack --extract <setup.exe> <product.msi> [--force]";
 
@@ -31,9 +34,14 @@ const char kHelpText[] =
     "\n"
     "  --launcher <file>  the launcher to pack into; by default kestrel-launcher.exe beside kestrel-pack,\n"
     "                     else ../share/kestrel/kestrel-launcher.exe from its directory\n"
+    "  --icon <file>      give the setup this icon: an .ico file, or an executable's first icon; by default\n"
+    "                     the setup gets the icon that ARPPRODUCTICON names in the package's Icon table\n"
+    "  --no-icon          give the setup no icon\n"
     "  --info             describe a setup: its product, package size, digest and whether the package\n"
-    "                     matches it, and whether the file carries an Authenticode signature (not verified)\n"
-    "  --json             with --info: the same facts as one JSON object\n"
+    "                     matches it, whether the file carries an Authenticode signature (not verified),\n"
+    "                     and the sizes of its icon\n"
+    "  --json             with --info: the same facts as one JSON object; when the file is no readable\n"
+    "                     setup, an object of \"setup\" and \"error\"\n"
     "  --extract          write the package a setup carries, byte for byte; the output is replaced only\n"
     "                     by a complete package\n"
     "  --force            with --extract: extract a package that does not match its digest\n"
@@ -55,15 +63,36 @@ struct CommandLine {
     Verb verb = Verb::Pack;
     bool json = false;
     bool force = false;
+    bool noIcon = false;
     std::string launcher;
+    std::string icon;
     std::vector<std::string> operands;
     std::string problem; // empty when the arguments make sense
 };
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine parsed;
-    const std::string launcherPrefix = "--launcher=";
     bool optionsEnded = false;
+    // An option with a value, as "--name <value>" or "--name=<value>": false when `args[i]` is not that option.
+    const auto valueOption = [&](size_t& i, const std::string& name, std::string& value, const char* what) {
+        const std::string& arg = args[i];
+        if (arg != name && arg.compare(0, name.size() + 1, name + "=") != 0) {
+            return false;
+        }
+        std::string given;
+        if (arg != name) {
+            given = arg.substr(name.size() + 1);
+        } else if (i + 1 < args.size()) {
+            given = args[++i];
+        }
+        if (!value.empty()) {
+            parsed.problem = name + " is given more than once";
+        } else if (given.empty()) {
+            parsed.problem = name + " needs the path of " + what;
+        }
+        value = given;
+        return true;
+    };
     for (size_t i = 0; i < args.size() && parsed.problem.empty(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -84,19 +113,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             parsed.json = true;
         } else if (arg == "--force") {
             parsed.force = true;
-        } else if (arg == "--launcher" || arg.compare(0, launcherPrefix.size(), launcherPrefix) == 0) {
-            std::string value;
-            if (arg != "--launcher") {
-                value = arg.substr(launcherPrefix.size());
-            } else if (i + 1 < args.size()) {
-                value = args[++i];
-            }
-            if (!parsed.launcher.empty()) {
-                parsed.problem = "--launcher is given more than once";
-            } else if (value.empty()) {
-                parsed.problem = "--launcher needs the path of a launcher";
-            }
-            parsed.launcher = value;
+        } else if (arg == "--no-icon") {
+            parsed.noIcon = true;
+        } else if (valueOption(i, "--launcher", parsed.launcher, "a launcher") ||
+                   valueOption(i, "--icon", parsed.icon, "an icon")) {
         } else {
             parsed.problem = "unknown option '" + arg + "'";
         }
@@ -110,6 +130,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             parsed.problem = "--force goes with --extract";
         } else if (!parsed.launcher.empty() && parsed.verb != Verb::Pack) {
             parsed.problem = "--launcher goes with packing, not with --info or --extract";
+        } else if ((!parsed.icon.empty() || parsed.noIcon) && parsed.verb != Verb::Pack) {
+            parsed.problem = "--icon and --no-icon go with packing, not with --info or --extract";
+        } else if (!parsed.icon.empty() && parsed.noIcon) {
+            parsed.problem = "--icon and --no-icon exclude each other";
         } else if (parsed.verb == Verb::Info && count != 1) {
             parsed.problem = "expected a setup" + got;
         } else if (parsed.verb == Verb::Extract && count != 2) {
@@ -163,6 +187,7 @@ void report(const PackSummary& summary) {
     platform::writeLine(platform::Stream::Out, product + ", product code " + summary.productCode);
     platform::writeLine(platform::Stream::Out,
                         "Wrote " + summary.outputPath + " with a package of " + formatSize(summary.packageSize));
+    platform::writeLine(platform::Stream::Out, "Icon: " + summary.icon);
 }
 
 int packAndReport(const CommandLine& commandLine, const std::string& programPath) {
@@ -170,6 +195,9 @@ int packAndReport(const CommandLine& commandLine, const std::string& programPath
     request.packagePath = commandLine.operands[0];
     request.outputPath = commandLine.operands[1];
     request.launcherPath = commandLine.launcher.empty() ? findLauncher(programPath) : commandLine.launcher;
+    request.icon = commandLine.noIcon ? IconChoice::None
+                                      : commandLine.icon.empty() ? IconChoice::FromPackage : IconChoice::FromFile;
+    request.iconPath = commandLine.icon;
     report(pack(request));
     return kExitSuccess;
 }
@@ -192,11 +220,31 @@ std::string jsonString(const std::string& text) {
     return toUtf8(result + u"\"");
 }
 
+std::string jsonField(const char* name, const std::string& value) { return std::string("\"") + name + "\":" + value; }
+
+std::string jsonObject(std::initializer_list<std::string> fields) {
+    std::string object;
+    for (const std::string& text : fields) {
+        object += (object.empty() ? "{" : ",") + text;
+    }
+    return object + "}";
+}
+
+std::string iconJson(const std::vector<IconSize>& sizes) {
+    if (sizes.empty()) {
+        return "null";
+    }
+    std::string list;
+    for (const IconSize& size : sizes) {
+        list += (list.empty() ? "[" : ",") + jsonObject({jsonField("width", std::to_string(size.width)),
+                                                          jsonField("height", std::to_string(size.height))});
+    }
+    return list + "]";
+}
+
 std::string infoJson(const SetupFacts& facts) {
-    const auto field = [](const char* name, const std::string& value) {
-        return std::string("\"") + name + "\":" + value;
-    };
-    const std::string fields[] = {
+    const auto field = jsonField;
+    return jsonObject({
         field("setup", jsonString(facts.setupPath)),
         field("productName", jsonString(facts.productName)),
         field("productVersion", jsonString(facts.productVersion)),
@@ -208,12 +256,8 @@ std::string infoJson(const SetupFacts& facts) {
         field("digestMatches",
               facts.storedDigest || facts.digestMalformed ? (facts.packageIsWhole() ? "true" : "false") : "null"),
         field("signed", facts.signature ? "true" : "false"),
-    };
-    std::string object;
-    for (const std::string& text : fields) {
-        object += (object.empty() ? "{" : ",") + text;
-    }
-    return object + "}";
+        field("icon", iconJson(facts.iconSizes)),
+    });
 }
 
 void reportInfo(const SetupFacts& facts) {
@@ -235,10 +279,22 @@ void reportInfo(const SetupFacts& facts) {
     line("Package:      ", formatSize(facts.packageSize));
     line("Digest:       ", digest);
     line("Signature:    ", facts.signature ? "present (Authenticode, not verified)" : "absent");
+    line("Icon:         ", facts.iconSizes.empty() ? std::string("none") : describeIconSizes(facts.iconSizes));
 }
 
 int describeSetup(const CommandLine& commandLine) {
-    const SetupFacts facts = inspectSetup(commandLine.operands[0]);
+    SetupFacts facts;
+    try {
+        facts = inspectSetup(commandLine.operands[0]);
+    } catch (const std::exception& error) {
+        // A script reading the JSON gets an object on every outcome; the message still goes to standard error.
+        if (commandLine.json) {
+            const std::string setup = platform::absolutePath(commandLine.operands[0]);
+            platform::writeLine(platform::Stream::Out, jsonObject({jsonField("setup", jsonString(setup)),
+                                                                   jsonField("error", jsonString(error.what()))}));
+        }
+        throw;
+    }
     if (commandLine.json) {
         platform::writeLine(platform::Stream::Out, infoJson(facts));
     } else {

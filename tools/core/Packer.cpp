@@ -1,5 +1,5 @@
 // Packing: checks the request, reads the product from the package and writes the launcher with the package,
-// its digest, its code and a version block.
+// its digest, its code, a version block and the product's icon.
 #include "Packer.h"
 
 #include "FileChecks.h"
@@ -9,6 +9,7 @@
 #include "PeImage.h"
 #include "Platform.h"
 #include "ProductCode.h"
+#include "ProductIcon.h"
 #include "ResourceLayout.h"
 #include "SetupResources.h"
 #include "Text.h"
@@ -43,7 +44,8 @@ Product readProduct(const std::string& packagePath) {
         throw Error("The package " + quoted(packagePath) + " has the ProductCode '" +
                     printable(shortened(valueOf("ProductCode"), kShownProductCodeLength)) + "', which is not a GUID");
     }
-    return Product{valueOf("ProductName"), valueOf("ProductVersion"), valueOf("Manufacturer"), *code};
+    return Product{valueOf("ProductName"), valueOf("ProductVersion"), valueOf("Manufacturer"), *code,
+                   valueOf("ARPPRODUCTICON")};
 }
 
 std::vector<uint8_t> describeProduct(const Product& product, const std::string& fileName, uint16_t language) {
@@ -81,12 +83,24 @@ void putSetupResources(ResourceTree& resources, uint16_t versionLanguage, const 
     resources.put(kResourceTypeVersion, kVersionResource, versionLanguage, version);
 }
 
+// A Kestrel launcher says so in its version block; a setup does not, as the packer replaces that block.
+bool isKestrelLauncher(const ResourceTree& resources) {
+    const std::vector<uint16_t> languages = resources.languages(kResourceTypeVersion, kVersionResource);
+    if (languages.empty()) {
+        return false;
+    }
+    const ResourceData* block = resources.find(kResourceTypeVersion, kVersionResource, languages.front());
+    const std::map<std::u16string, std::u16string> strings =
+        readVersionStrings(block->source->read(block->offset, std::min(block->size, kMaxVersionBlock)));
+    const auto mark = strings.find(u"KestrelLauncher");
+    return mark != strings.end() && mark->second == u"1";
+}
+
 } // namespace
 
 LauncherImage::LauncherImage(ByteSource& launcher, const std::string& launcherPath) : launcherPath_(launcherPath) {
     try {
         image_ = std::make_unique<PeImage>(launcher);
-        image_->rewritableResourceSection();
         ResourceTree resources = image_->resources();
         if (!resources.languages(kResourceTypeRawData, kPackageResource).empty() ||
             !resources.languages(kResourceTypeRawData, kDigestResource).empty() ||
@@ -94,6 +108,10 @@ LauncherImage::LauncherImage(ByteSource& launcher, const std::string& launcherPa
             throw Error("The launcher " + quoted(launcherPath) +
                         " already carries a package; pack from the bare kestrel-launcher.exe");
         }
+        if (!isKestrelLauncher(resources)) {
+            throw FormatError("it is not a Kestrel launcher");
+        }
+        image_->rewritableResourceSection();
         const std::vector<uint16_t> versionLanguages = resources.languages(kResourceTypeVersion, kVersionResource);
         versionLanguage_ = versionLanguages.empty() ? kDefaultVersionLanguage : versionLanguages.front();
         putSetupResources(resources, versionLanguage_, {}, {}, {}, {});
@@ -104,7 +122,7 @@ LauncherImage::LauncherImage(ByteSource& launcher, const std::string& launcherPa
 }
 
 void LauncherImage::writeSetup(ByteSource& package, const Product& product, const std::string& setupFileName,
-                               ByteSink& output) const {
+                               ByteSink& output, ProductIcon* icon) const {
     const std::vector<uint8_t> versionBlock = describeProduct(product, setupFileName, versionLanguage_);
     const std::vector<uint8_t> productCode(product.code.begin(), product.code.end());
     MemorySource versionSource(versionBlock);
@@ -119,6 +137,9 @@ void LauncherImage::writeSetup(ByteSource& package, const Product& product, cons
                       ResourceData{&productCodeSource, 0, static_cast<uint32_t>(productCode.size()), 0},
                       ResourceData{&versionSource, 0, static_cast<uint32_t>(versionBlock.size()), 0});
     try {
+        if (icon) {
+            icon->place(resources);
+        }
         writeImage(*image_, resources, output);
     } catch (const FormatError& error) {
         throw Error("The setup " + quoted(setupFileName) + " cannot be written: " + error.what());
@@ -142,11 +163,13 @@ PackSummary pack(const PackRequest& request) {
         throw Error("The package " + quoted(packagePath) + " is " + std::to_string(package->size()) +
                     " bytes; Windows Installer packages are limited to 2 GiB");
     }
+    ProductIcon icon(request, packagePath, product.icon);
     platform::OutputFile output(outputPath);
     launcher.writeSetup(*package, product, platform::fileNameOf(outputPath), output);
     output.commit();
 
-    return PackSummary{product.name, product.version, product.manufacturer, product.code, package->size(), outputPath};
+    return PackSummary{product.name, product.version, product.manufacturer, product.code,
+                       package->size(), outputPath, icon.description()};
 }
 
 } // namespace pack

@@ -10,10 +10,20 @@
 
 namespace pack {
 
+class ProductIcon;
+
+enum class IconChoice {
+    FromPackage, // the one ARPPRODUCTICON names in the package's Icon table, if any
+    FromFile,    // PackRequest::iconPath
+    None,
+};
+
 struct PackRequest {
     std::string launcherPath;
     std::string packagePath;
     std::string outputPath;
+    IconChoice icon = IconChoice::FromPackage;
+    std::string iconPath{}; // with IconChoice::FromFile
 };
 
 // What a package says of its product, as it says it; the code braced and in upper case.
@@ -22,6 +32,7 @@ struct Product {
     std::string version;
     std::string manufacturer;
     std::string code;
+    std::string icon; // the Icon row that ARPPRODUCTICON names
 };
 
 // What went into the setup executable.
@@ -32,6 +43,7 @@ struct PackSummary {
     std::string productCode; // braced, upper case
     uint64_t packageSize = 0;
     std::string outputPath; // absolute
+    std::string icon;       // the setup's icon, its sizes and where it comes from, or why it has none
 };
 
 // A launcher checked, before any output exists, to carry a package: its image meets the rules of ImageRules.h,
@@ -42,10 +54,10 @@ public:
     LauncherImage(ByteSource& launcher, const std::string& launcherPath);
 
     // Writes to `output` the setup that carries `package` (smaller than 2 GiB), described by `product`;
-    // `setupFileName` goes into the version block. Raises Error when the setup would be too large, and whatever
-    // the sources and the sink raise.
-    void writeSetup(ByteSource& package, const Product& product, const std::string& setupFileName,
-                    ByteSink& output) const;
+    // `setupFileName` goes into the version block; `icon`, when not null, becomes its first icon group. Raises
+    // Error when the setup would be too large, and whatever the sources and the sink raise.
+    void writeSetup(ByteSource& package, const Product& product, const std::string& setupFileName, ByteSink& output,
+                    ProductIcon* icon = nullptr) const;
 
 private:
     std::string launcherPath_;

@@ -6,7 +6,9 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace pack::platform {
 
@@ -48,6 +50,10 @@ private:
 // The Property table of an installer package, by property name; empty when the package has no such table.
 // Raises Error when the file is no installer package.
 std::map<std::string, std::string> readProperties(const std::string& packagePath);
+
+// The Data stream of the Icon table's row `name` in an installer package; absent when the package has no such
+// table or row. Raises Error when the file is no installer package or the row cannot be read.
+std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, const std::string& name);
 
 enum class Stream { Out, Err };
 

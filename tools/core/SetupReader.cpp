@@ -2,6 +2,7 @@
 #include "SetupReader.h"
 
 #include "FileChecks.h"
+#include "Icon.h"
 #include "PackError.h"
 #include "PackageDigest.h"
 #include "Platform.h"
@@ -16,9 +17,6 @@
 namespace pack {
 
 namespace {
-
-// A version block states its length in 16 bits; what lies beyond is never read.
-constexpr uint32_t kMaxVersionBlock = 0xFFFF;
 
 // The first language of a resource; null when it is absent.
 const ResourceData* findResource(const ResourceTree& resources, const ResourceId& type, const ResourceId& name) {
@@ -71,6 +69,7 @@ void readResources(const ResourceTree& resources, OpenSetup& setup) {
         facts.productVersion = versionText(strings, u"ProductVersion");
         facts.manufacturer = versionText(strings, u"CompanyName");
     }
+    facts.iconSizes = firstIconGroupSizes(resources);
 }
 
 } // namespace

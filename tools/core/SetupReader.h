@@ -2,12 +2,14 @@
 #pragma once
 
 #include "Bytes.h"
+#include "Icon.h"
 #include "PeImage.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace pack {
 
@@ -25,6 +27,7 @@ struct SetupFacts {
     bool digestMalformed = false;            // the digest resource is not "crc32c:" and 8 lowercase hex digits
     std::string packageDigest;               // of the package as the setup carries it
     bool signature = false;                  // a certificate table is present; it is not verified
+    std::vector<IconSize> iconSizes;         // of its first icon group; empty when it has none
 
     bool packageIsWhole() const { return !digestMalformed && (!storedDigest || *storedDigest == packageDigest); }
 };

@@ -20,6 +20,9 @@ using FixedVersion = std::array<uint16_t, 4>;
 // at the first field that is not a plain decimal number up to 65535, so "2.0-beta" is 2.0.0.0.
 FixedVersion parseFixedVersion(const std::string& text);
 
+// A version block states its length in 16 bits; what lies beyond is never read.
+constexpr uint32_t kMaxVersionBlock = 0xFFFF;
+
 struct VersionInfo {
     FixedVersion version{}; // both the file and the product version
     uint16_t language = 0;  // of the string table and the translation; the code page is always UTF-16 (1200)

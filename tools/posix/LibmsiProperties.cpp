@@ -1,8 +1,10 @@
-// Reading the Property table of an installer package through libmsi, the library of msitools.
+// Reading the Property and Icon tables of an installer package through libmsi, the library of msitools.
 #include "PackError.h"
 #include "Platform.h"
 
 #include <libmsi.h>
+
+#include <gio/gio.h>
 
 #include <memory>
 
@@ -50,36 +52,53 @@ std::string field(LibmsiRecord* record, guint index) {
     return text ? std::string(text.get()) : std::string();
 }
 
+GObjectPtr<LibmsiDatabase> openDatabase(const std::string& packagePath) {
+    GError* raw = nullptr;
+    GObjectPtr<LibmsiDatabase> database(
+        libmsi_database_new(packagePath.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &raw));
+    const ErrorPtr error(raw);
+    if (!database) {
+        throw Error("Cannot open '" + packagePath + "' as a Windows Installer package" + detail(error));
+    }
+    return database;
+}
+
+// A database without the table (a merge module, say) has no rows rather than a broken query.
+bool hasTable(LibmsiDatabase* database, const char* table) {
+    GError* raw = nullptr;
+    const bool persistent = libmsi_database_is_table_persistent(database, table, &raw);
+    const ErrorPtr error(raw);
+    return persistent;
+}
+
+// Runs `sql` with `parameters` (or none); raises Error naming the table when it fails.
+GObjectPtr<LibmsiQuery> runQuery(LibmsiDatabase* database, const char* sql, LibmsiRecord* parameters,
+                                 const char* table, const std::string& packagePath) {
+    GError* raw = nullptr;
+    GObjectPtr<LibmsiQuery> query(libmsi_query_new(database, sql, &raw));
+    ErrorPtr error(raw);
+    raw = nullptr;
+    if (!query || !libmsi_query_execute(query.get(), parameters, &raw)) {
+        error.reset(raw);
+        throw Error(std::string("Cannot query the ") + table + " table of '" + packagePath + "'" + detail(error));
+    }
+    return query;
+}
+
 } // namespace
 
 std::map<std::string, std::string> readProperties(const std::string& packagePath) {
     const QuietLibraryWarnings quiet;
-    GError* raw = nullptr;
-    const GObjectPtr<LibmsiDatabase> database(
-        libmsi_database_new(packagePath.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &raw));
-    ErrorPtr error(raw);
-    if (!database) {
-        throw Error("Cannot open '" + packagePath + "' as a Windows Installer package" + detail(error));
-    }
+    const GObjectPtr<LibmsiDatabase> database = openDatabase(packagePath);
     std::map<std::string, std::string> properties;
-    // A database without the table (a merge module, say) has no properties rather than a broken query.
-    raw = nullptr;
-    const bool hasTable = libmsi_database_is_table_persistent(database.get(), "Property", &raw);
-    error.reset(raw);
-    if (!hasTable) {
+    if (!hasTable(database.get(), "Property")) {
         return properties;
     }
-    raw = nullptr;
-    const GObjectPtr<LibmsiQuery> query(
-        libmsi_query_new(database.get(), "SELECT `Property`, `Value` FROM `Property`", &raw));
-    error.reset(raw);
-    raw = nullptr;
-    if (!query || !libmsi_query_execute(query.get(), nullptr, &raw)) {
-        error.reset(raw);
-        throw Error("Cannot query the Property table of '" + packagePath + "'" + detail(error));
-    }
+    const GObjectPtr<LibmsiQuery> query =
+        runQuery(database.get(), "SELECT `Property`, `Value` FROM `Property`", nullptr, "Property", packagePath);
+    ErrorPtr error;
     for (;;) {
-        raw = nullptr;
+        GError* raw = nullptr;
         const GObjectPtr<LibmsiRecord> record(libmsi_query_fetch(query.get(), &raw));
         error.reset(raw);
         if (!record) {
@@ -92,6 +111,44 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
         throw Error("Cannot read the Property table of '" + packagePath + "'" + detail(error));
     }
     return properties;
+}
+
+std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, const std::string& name) {
+    const QuietLibraryWarnings quiet;
+    const GObjectPtr<LibmsiDatabase> database = openDatabase(packagePath);
+    if (!hasTable(database.get(), "Icon")) {
+        return std::nullopt;
+    }
+    const GObjectPtr<LibmsiRecord> key(libmsi_record_new(1));
+    libmsi_record_set_string(key.get(), 1, name.c_str());
+    const GObjectPtr<LibmsiQuery> query =
+        runQuery(database.get(), "SELECT `Data` FROM `Icon` WHERE `Name` = ?", key.get(), "Icon", packagePath);
+    GError* raw = nullptr;
+    const GObjectPtr<LibmsiRecord> record(libmsi_query_fetch(query.get(), &raw));
+    ErrorPtr error(raw);
+    const std::string failure = "Cannot read the Icon table of '" + packagePath + "'";
+    if (!record) {
+        if (error) {
+            throw Error(failure + detail(error));
+        }
+        return std::nullopt;
+    }
+    const GObjectPtr<GInputStream> stream(libmsi_record_get_stream(record.get(), 1));
+    std::vector<uint8_t> bytes;
+    while (stream) {
+        uint8_t piece[65536];
+        raw = nullptr;
+        const gssize count = g_input_stream_read(stream.get(), piece, sizeof(piece), nullptr, &raw);
+        error.reset(raw);
+        if (count < 0) {
+            throw Error(failure + detail(error));
+        }
+        if (count == 0) {
+            break;
+        }
+        bytes.insert(bytes.end(), piece, piece + count);
+    }
+    return bytes;
 }
 
 } // namespace pack::platform

@@ -1,10 +1,12 @@
-// Reading the Property table of an installer package through msi.dll.
+// Reading the Property and Icon tables of an installer package through msi.dll.
 #include "PackError.h"
 #include "Platform.h"
 #include "WideText.h"
 
 #include "Log.h"
 #include "MsiDatabase.h"
+
+#include <msiquery.h>
 
 namespace pack::platform {
 
@@ -24,6 +26,13 @@ private:
     LogAppender* saved_;
 };
 
+// Raises Error with `what` and the installer's result unless the call succeeded.
+void require(UINT result, const std::string& what) {
+    if (result != ERROR_SUCCESS) {
+        throw Error(what + ": error " + std::to_string(result));
+    }
+}
+
 } // namespace
 
 std::map<std::string, std::string> readProperties(const std::string& packagePath) {
@@ -37,6 +46,42 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
         return properties;
     } catch (const KrErrorBase& error) {
         throw Error(error.bareMessage());
+    }
+}
+
+std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, const std::string& name) {
+    MSIHANDLE opened = 0;
+    require(MsiOpenDatabaseW(widen(packagePath).c_str(), MSIDBOPEN_READONLY, &opened),
+            "Cannot open '" + packagePath + "' as a Windows Installer package");
+    const msi::Handle database(opened);
+    // A database without the table (a merge module, say) has no rows rather than a broken query.
+    if (MsiDatabaseIsTablePersistentW(database.get(), L"Icon") != MSICONDITION_TRUE) {
+        return std::nullopt;
+    }
+    const std::string failure = "Cannot read the Icon table of '" + packagePath + "'";
+    require(MsiDatabaseOpenViewW(database.get(), L"SELECT `Data` FROM `Icon` WHERE `Name` = ?", &opened), failure);
+    const msi::Handle view(opened);
+    const msi::Handle key(MsiCreateRecord(1));
+    require(MsiRecordSetStringW(key.get(), 1, widen(name).c_str()), failure);
+    require(MsiViewExecute(view.get(), key.get()), failure);
+    const UINT fetched = MsiViewFetch(view.get(), &opened);
+    if (fetched == ERROR_NO_MORE_ITEMS) {
+        return std::nullopt;
+    }
+    require(fetched, failure);
+    const msi::Handle record(opened);
+    std::vector<uint8_t> bytes;
+    if (MsiRecordIsNull(record.get(), 1)) {
+        return bytes;
+    }
+    for (;;) {
+        char piece[65536];
+        DWORD count = sizeof(piece);
+        require(MsiRecordReadStream(record.get(), 1, piece, &count), failure);
+        if (count == 0) {
+            return bytes;
+        }
+        bytes.insert(bytes.end(), piece, piece + count);
     }
 }
 

@@ -39,7 +39,7 @@ std::string packedReport(const std::string& output) {
     std::string size = std::to_string(readFile(kPackage).size());
     size.insert(size.size() - 3, ",");
     return "Packed Kestrel Packtest 2.5.17 by Kestrel Pr\u00fcfstand, product code " KR_TEST_PRODUCT_CODE "\nWrote " +
-           output + " with a package of " + size + " bytes\n";
+           output + " with a package of " + size + " bytes\nIcon: none; the package names no icon in ARPPRODUCTICON\n";
 }
 
 TEST(ProductCode, TakesGuidTextWithOrWithoutBracesAndDashesAndNothingElse) {
@@ -80,6 +80,19 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
     writeFile(cut, readFile(kLauncher).substr(0, 1024));
     const std::string packed = inputs.file("packed.exe");
     pack::pack({kLauncher, kPackage, packed});
+    const std::string foreignProgram = kLauncher.substr(0, kLauncher.rfind('/')) + "/kestrel-pack.exe";
+    // Icons damaged in one way each; the good one has four images, the first a bitmap at offset 70.
+    const std::string icon = readFile(KR_TEST_ICON);
+    const auto iconFile = [&inputs](const std::string& name, const std::string& bytes) {
+        writeFile(inputs.file(name), bytes);
+        return inputs.file(name);
+    };
+    const std::string cutIcon = iconFile("cut.ico", icon.substr(0, 40));
+    const std::string noImages = iconFile("empty.ico", icon.substr(0, 4) + std::string(2, '\0'));
+    const std::string beyond = iconFile("beyond.ico", icon.substr(0, icon.size() - 1));
+    const std::string overlapping =
+        iconFile("overlapping.ico", icon.substr(0, 18) + std::string(4, '\0') + icon.substr(22));
+    const std::string unknownImage = iconFile("unknown.ico", icon.substr(0, 70) + "GIF89a.." + icon.substr(78));
 
     const ScratchDir out;
     const std::string existing = out.file("setup.exe");
@@ -89,6 +102,10 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
         std::string package;
         std::string output;
         std::string message;
+        std::string icon{}; // given with --icon
+    };
+    const auto iconCase = [&](const std::string& file, const std::string& reason) {
+        return Case{kLauncher, kPackage, existing, "The icon '" + file + "' cannot be used: " + reason, file};
     };
     const std::vector<Case> cases = {
         {kLauncher, text, existing, "Cannot open '" + text + "' as a Windows Installer package"},
@@ -107,12 +124,29 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
              "' cannot be packed: it is signed, and its signature would not hold for the setup"},
         {packed, kPackage, existing,
          "The launcher '" + packed + "' already carries a package; pack from the bare kestrel-launcher.exe"},
+        {foreignProgram, kPackage, existing,
+         "The launcher '" + foreignProgram + "' cannot be packed: it is not a Kestrel launcher"},
+        {kLauncher, KR_TEST_TEXT_ICON_PACKAGE, existing,
+         "The icon 'ProductIcon' in the package '" KR_TEST_TEXT_ICON_PACKAGE
+         "' cannot be used: it is neither an icon file nor a Windows executable"},
+        iconCase(text, "it is neither an icon file nor a Windows executable"),
+        iconCase(cutIcon, "it is cut short: it has 40 bytes, its directory needs 70"),
+        iconCase(noImages, "it holds no images"),
+        iconCase(beyond, "it is cut short: it has " + std::to_string(icon.size() - 1) + " bytes, its images need " +
+                             std::to_string(icon.size())),
+        iconCase(overlapping, "an image in it overlaps its directory"),
+        iconCase(unknownImage, "an image in it is neither a PNG nor a bitmap"),
+        iconCase(kLauncher, "it carries no icon"),
+        {kLauncher, kPackage, existing, "The icon '" + inputs.file("missing.ico") + "' does not exist",
+         inputs.file("missing.ico")},
     };
     writeFile(existing, kPrevious);
     for (const Case& refusal : cases) {
         std::string message = "<none>";
         try {
-            pack::pack({refusal.launcher, refusal.package, refusal.output});
+            pack::pack({refusal.launcher, refusal.package, refusal.output,
+                        refusal.icon.empty() ? pack::IconChoice::FromPackage : pack::IconChoice::FromFile,
+                        refusal.icon});
         } catch (const pack::Error& error) {
             message = error.what();
         }

@@ -1,6 +1,7 @@
 // Tests of reading a packed setup from the command line: --info and --json, --extract, on whole, damaged,
-// digestless and foreign files.
+// digestless and foreign files; and the icon a launcher of its own icon gets.
 #include "Crc32c.h"
+#include "Icon.h"
 #include "ImageWriter.h"
 #include "PackTest.h"
 #include "Packer.h"
@@ -83,7 +84,8 @@ TEST_F(SetupFiles, InfoDescribesTheSetupAndJsonSaysTheSame) {
                             "Package:      " +
                             size + " bytes\nDigest:       " + digest +
                             ", the package matches it\n"
-                            "Signature:    absent\n");
+                            "Signature:    absent\n"
+                            "Icon:         none\n");
 
     const packtest::RunResult json = run(kPacker, {whole, "--json", "--info"});
     EXPECT_EQ(json.exitCode, 0) << json.err;
@@ -92,7 +94,8 @@ TEST_F(SetupFiles, InfoDescribesTheSetupAndJsonSaysTheSame) {
                             "\"manufacturer\":\"Kestrel Pr\u00fcfstand\",\"productCode\":\"" KR_TEST_PRODUCT_CODE
                             "\",\"packageSize\":" +
                             std::to_string(packageBytes.size()) + ",\"digest\":\"" + digest +
-                            "\",\"packageDigest\":\"" + digest + "\",\"digestMatches\":true,\"signed\":false}\n");
+                            "\",\"packageDigest\":\"" + digest +
+                            "\",\"digestMatches\":true,\"signed\":false,\"icon\":null}\n");
 
     // Packed by other means, or by an older packer: whole, with nothing to check.
     const packtest::RunResult older = run(kPacker, {"--info", digestless});
@@ -126,19 +129,35 @@ TEST_F(SetupFiles, InfoOnADamagedOrForeignFileExitsOneAndSaysWhy) {
     const std::string cut = dir.file("cut.exe");
     const size_t wholeSize = readFile(whole).size();
     writeFile(cut, readFile(whole).substr(0, wholeSize - 100));
-    const std::vector<std::pair<std::string, std::string>> foreign = {
-        {kLauncher, "it carries no installer package (no \"msi\" resource)"},
-        {text, "it is not a Windows executable"},
-        {cut, "it is incomplete: it has " + std::to_string(wholeSize - 100) + " bytes, its headers need " +
-                  std::to_string(wholeSize)},
+    const std::string missing = dir.file("missing.exe");
+    const auto notASetup = [](const std::string& file, const std::string& reason) {
+        return "'" + file + "' is not a Kestrel setup: " + reason;
     };
-    for (const auto& [file, reason] : foreign) {
-        for (const bool json : {false, true}) {
-            const packtest::RunResult result = run(kPacker, infoArgs(file, json));
-            EXPECT_EQ(result.exitCode, 1) << file;
-            EXPECT_EQ(result.err, "kestrel-pack: '" + file + "' is not a Kestrel setup: " + reason + "\n");
-            EXPECT_EQ(result.out, "");
+    const std::vector<std::pair<std::string, std::string>> foreign = {
+        {kLauncher, notASetup(kLauncher, "it carries no installer package (no \"msi\" resource)")},
+        {text, notASetup(text, "it is not a Windows executable")},
+        {cut, notASetup(cut, "it is incomplete: it has " + std::to_string(wholeSize - 100) +
+                                 " bytes, its headers need " + std::to_string(wholeSize))},
+        {missing, "The setup '" + missing + "' does not exist"},
+        {dir.path(), "The setup '" + dir.path() + "' is a directory"},
+    };
+    const std::string jsonFile = dir.file("out.json");
+    for (const auto& [file, message] : foreign) {
+        const packtest::RunResult result = run(kPacker, infoArgs(file, false));
+        EXPECT_EQ(result.exitCode, 1) << file;
+        EXPECT_EQ(result.err, "kestrel-pack: " + message + "\n");
+        EXPECT_EQ(result.out, "");
+        // With --json, the same on standard error, and an object on standard output that a JSON reader takes.
+        const packtest::RunResult json = run(kPacker, infoArgs(file, true));
+        EXPECT_EQ(json.exitCode, 1) << file;
+        EXPECT_EQ(json.err, result.err);
+        std::string escaped = message;
+        for (size_t at = escaped.find('"'); at != std::string::npos; at = escaped.find('"', at + 2)) {
+            escaped.insert(at, 1, '\\');
         }
+        EXPECT_EQ(json.out, "{\"setup\":\"" + file + "\",\"error\":\"" + escaped + "\"}\n");
+        writeFile(jsonFile, json.out);
+        EXPECT_EQ(run("python3", {"-m", "json.tool", jsonFile}).exitCode, 0) << json.out;
     }
 }
 
@@ -174,6 +193,42 @@ TEST_F(SetupFiles, ExtractGivesThePackageAndRefusesADamagedOneUnlessForced) {
     const packtest::RunResult onItself = run(kPacker, {"--extract", whole, whole});
     EXPECT_EQ(onItself.exitCode, 1);
     EXPECT_EQ(onItself.err, "kestrel-pack: The output '" + whole + "' would replace an input of the packer\n");
+}
+
+// A launcher with an icon group of its own and an image no group names: the setup's icon takes the group's place,
+// its images go, and the other image keeps its number.
+TEST(SetupIcon, ReplacesTheLaunchersOwnGroupAndItsImages) {
+    const ScratchDir dir;
+    const std::string launcherBytes = readFile(kLauncher);
+    pack::MemorySource launcherSource(packtest::view(launcherBytes));
+    const pack::PeImage launcher(launcherSource);
+    const std::string iconBytes = readFile(KR_TEST_ICON);
+    pack::MemorySource iconSource(packtest::view(iconBytes));
+    const std::vector<pack::IconImage> images = pack::readIcon(iconSource);
+    pack::ResourceTree resources = launcher.resources();
+    const pack::IconGroup own({images[0], images[1]}, resources);
+    resources.put(pack::kResourceTypeIcon, 3, 0, images[2].data);
+    VectorSink sink;
+    pack::writeImage(launcher, resources, sink);
+    writeFile(dir.file("iconic-launcher.exe"), sink.bytes_);
+
+    const std::string setup = dir.file("setup.exe");
+    pack::pack({dir.file("iconic-launcher.exe"), kPackage, setup, pack::IconChoice::FromFile, KR_TEST_ICON});
+    const std::string setupBytes = readFile(setup);
+    pack::MemorySource setupSource(packtest::view(setupBytes));
+    const pack::PeImage packed(setupSource);
+    const pack::ResourceTree::Types& types = packed.resources().types();
+    ASSERT_EQ(types.at(pack::kResourceTypeIconGroup).size(), 1u);
+    std::vector<uint16_t> numbers;
+    for (const auto& entry : types.at(pack::kResourceTypeIcon)) {
+        numbers.push_back(entry.first.number);
+    }
+    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(pack::describeIconSizes(pack::firstIconGroupSizes(packed.resources())), "16x16, 32x32, 48x48, 256x256");
+    const pack::ResourceData* last = packed.resources().find(pack::kResourceTypeIcon, 5, 0);
+    ASSERT_NE(last, nullptr);
+    const pack::ResourceData& source = images[3].data;
+    EXPECT_TRUE(setupBytes.substr(last->offset, last->size) == iconBytes.substr(source.offset, source.size));
 }
 
 } // namespace

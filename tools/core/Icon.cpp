@@ -1,0 +1,238 @@
+// Reading .ico files and icon groups, and writing an icon group: directories of 16-byte entries with file offsets
+// (.ico) and of 14-byte entries with the numbers of icon image resources (groups).
+#include "Icon.h"
+
+#include "PackError.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+namespace pack {
+
+namespace {
+
+constexpr uint16_t kDosSignature = 0x5A4D; // "MZ"
+constexpr uint64_t kDirectoryHeaderSize = 6;
+constexpr uint64_t kFileEntrySize = 16;
+constexpr uint64_t kGroupEntrySize = 14;
+constexpr uint16_t kIconType = 1;
+constexpr uint16_t kGroupLanguage = 0;
+constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr uint32_t kBitmapHeaderSize = 40;
+
+struct GroupEntry {
+    std::array<uint8_t, 8> entry{};
+    uint16_t id = 0;
+};
+
+std::array<uint8_t, 8> entryFields(const uint8_t* at) {
+    std::array<uint8_t, 8> fields{};
+    std::copy(at, at + fields.size(), fields.begin());
+    return fields;
+}
+
+// A directory's header, checked; returns its entry count.
+uint16_t directoryCount(ByteView header, const char* notADirectory) {
+    if (header.size < kDirectoryHeaderSize || getLe16(header.data) != 0 || getLe16(header.data + 2) != kIconType) {
+        throw FormatError(notADirectory);
+    }
+    return getLe16(header.data + 4);
+}
+
+std::vector<GroupEntry> readGroupDirectory(const ResourceData& group) {
+    const char* const damaged = "its icon group is damaged";
+    const ByteView bytes = group.source->read(group.offset, group.size);
+    const uint16_t count = directoryCount(bytes, damaged);
+    if (kDirectoryHeaderSize + count * kGroupEntrySize > bytes.size) {
+        throw FormatError(damaged);
+    }
+    std::vector<GroupEntry> entries;
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint8_t* at = bytes.data + kDirectoryHeaderSize + i * kGroupEntrySize;
+        entries.push_back(GroupEntry{entryFields(at), getLe16(at + 12)});
+    }
+    return entries;
+}
+
+// The first icon group of a tree: its name and its first language's data; null data when there is none.
+struct FirstGroup {
+    const ResourceId* name = nullptr;
+    uint16_t language = 0;
+    const ResourceData* data = nullptr;
+};
+
+FirstGroup firstGroup(const ResourceTree& resources) {
+    const auto groups = resources.types().find(kResourceTypeIconGroup);
+    if (groups == resources.types().end() || groups->second.empty()) {
+        return FirstGroup{};
+    }
+    const auto& [name, languages] = *groups->second.begin();
+    const auto& [language, data] = *languages.begin();
+    return FirstGroup{&name, language, &data};
+}
+
+// Windows shows an icon image that is a PNG file or a bitmap without its file header.
+void requireImageFormat(const ResourceData& image) {
+    if (image.size >= kBitmapHeaderSize) {
+        const ByteView start = image.source->read(image.offset, sizeof(kPngSignature));
+        if (std::memcmp(start.data, kPngSignature, sizeof(kPngSignature)) == 0 ||
+            getLe32(start.data) == kBitmapHeaderSize) {
+            return;
+        }
+    }
+    throw FormatError("an image in it is neither a PNG nor a bitmap");
+}
+
+std::vector<IconImage> readIconFile(ByteSource& source) {
+    const char* const notAnIcon = "it is neither an icon file nor a Windows executable";
+    const uint64_t fileSize = source.size();
+    const uint16_t count =
+        directoryCount(fileSize < kDirectoryHeaderSize ? ByteView{} : source.read(0, kDirectoryHeaderSize), notAnIcon);
+    if (count == 0) {
+        throw FormatError("it holds no images");
+    }
+    const auto requireBytes = [fileSize](uint64_t needed, const char* what) {
+        if (needed > fileSize) {
+            throw FormatError("it is cut short: it has " + std::to_string(fileSize) + " bytes, " + what + " " +
+                              std::to_string(needed));
+        }
+    };
+    const uint64_t directoryEnd = kDirectoryHeaderSize + count * kFileEntrySize;
+    requireBytes(directoryEnd, "its directory needs");
+    const ByteView view = source.read(kDirectoryHeaderSize, count * kFileEntrySize);
+    const std::vector<uint8_t> directory(view.data, view.data + view.size);
+    std::vector<IconImage> images;
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint8_t* at = directory.data() + i * kFileEntrySize;
+        const uint32_t size = getLe32(at + 8);
+        const uint32_t offset = getLe32(at + 12);
+        if (offset < directoryEnd) {
+            throw FormatError("an image in it overlaps its directory");
+        }
+        requireBytes(uint64_t{offset} + size, "its images need");
+        images.push_back(IconImage{entryFields(at), ResourceData{&source, offset, size, 0}});
+        requireImageFormat(images.back().data);
+    }
+    return images;
+}
+
+std::vector<IconImage> readExecutableIcon(ByteSource& source) {
+    const PeImage image(source);
+    const ResourceTree& resources = image.resources();
+    const FirstGroup group = firstGroup(resources);
+    if (!group.data) {
+        throw FormatError("it carries no icon");
+    }
+    std::vector<IconImage> images;
+    for (const GroupEntry& entry : readGroupDirectory(*group.data)) {
+        const std::vector<uint16_t> languages = resources.languages(kResourceTypeIcon, entry.id);
+        if (languages.empty()) {
+            throw FormatError("its icon group names an image it does not carry");
+        }
+        const bool groupLanguage = std::find(languages.begin(), languages.end(), group.language) != languages.end();
+        const ResourceData* data =
+            resources.find(kResourceTypeIcon, entry.id, groupLanguage ? group.language : languages.front());
+        images.push_back(IconImage{entry.entry, *data});
+        requireImageFormat(images.back().data);
+    }
+    if (images.empty()) {
+        throw FormatError("its icon group holds no images");
+    }
+    return images;
+}
+
+} // namespace
+
+IconSize IconImage::size() const {
+    const auto pixels = [](uint8_t field) { return field == 0 ? uint16_t{256} : uint16_t{field}; };
+    return IconSize{pixels(entry[0]), pixels(entry[1])};
+}
+
+std::vector<IconImage> readIcon(ByteSource& source) {
+    if (source.size() >= 2 && getLe16(source.read(0, 2).data) == kDosSignature) {
+        return readExecutableIcon(source);
+    }
+    return readIconFile(source);
+}
+
+std::vector<IconSize> firstIconGroupSizes(const ResourceTree& resources) {
+    std::vector<IconSize> sizes;
+    const FirstGroup group = firstGroup(resources);
+    if (group.data) {
+        for (const GroupEntry& entry : readGroupDirectory(*group.data)) {
+            sizes.push_back(IconImage{entry.entry, ResourceData{}}.size());
+        }
+    }
+    return sizes;
+}
+
+std::string describeIconSizes(const std::vector<IconSize>& sizes) {
+    std::string text;
+    for (const IconSize& size : sizes) {
+        text += (text.empty() ? "" : ", ") + std::to_string(size.width) + "x" + std::to_string(size.height);
+    }
+    return text;
+}
+
+IconGroup::IconGroup(const std::vector<IconImage>& images, ResourceTree& resources) {
+    ResourceId name(uint16_t{1});
+    std::set<uint16_t> replacedImages;
+    std::set<uint16_t> keptImages;
+    const auto groups = resources.types().find(kResourceTypeIconGroup);
+    if (groups != resources.types().end()) {
+        name = groups->second.begin()->first;
+        bool first = true;
+        for (const auto& [groupName, languages] : groups->second) {
+            for (const auto& [language, data] : languages) {
+                for (const GroupEntry& entry : readGroupDirectory(data)) {
+                    (first ? replacedImages : keptImages).insert(entry.id);
+                }
+            }
+            first = false;
+        }
+    }
+    for (const uint16_t language : resources.languages(kResourceTypeIconGroup, name)) {
+        resources.remove(kResourceTypeIconGroup, name, language);
+    }
+    for (const uint16_t id : replacedImages) {
+        if (keptImages.count(id) == 0) {
+            for (const uint16_t language : resources.languages(kResourceTypeIcon, id)) {
+                resources.remove(kResourceTypeIcon, id, language);
+            }
+        }
+    }
+
+    std::set<uint16_t> usedNumbers;
+    const auto icons = resources.types().find(kResourceTypeIcon);
+    if (icons != resources.types().end()) {
+        for (const auto& entry : icons->second) {
+            if (entry.first.isNumber()) {
+                usedNumbers.insert(entry.first.number);
+            }
+        }
+    }
+    directory_.assign(kDirectoryHeaderSize + images.size() * kGroupEntrySize, 0);
+    putLe16(directory_.data() + 2, kIconType);
+    putLe16(directory_.data() + 4, static_cast<uint16_t>(images.size()));
+    uint32_t next = 1;
+    for (size_t i = 0; i < images.size(); ++i) {
+        while (next <= 0xFFFF && usedNumbers.count(static_cast<uint16_t>(next)) != 0) {
+            ++next;
+        }
+        if (next > 0xFFFF) {
+            throw FormatError("its icon images would need more numbers than there are");
+        }
+        const uint16_t id = static_cast<uint16_t>(next++);
+        uint8_t* at = directory_.data() + kDirectoryHeaderSize + i * kGroupEntrySize;
+        std::copy(images[i].entry.begin(), images[i].entry.end(), at);
+        putLe32(at + 8, images[i].data.size);
+        putLe16(at + 12, id);
+        resources.put(kResourceTypeIcon, id, kGroupLanguage, images[i].data);
+    }
+    source_ = MemorySource(directory_);
+    resources.put(kResourceTypeIconGroup, name, kGroupLanguage,
+                  ResourceData{&source_, 0, static_cast<uint32_t>(directory_.size()), 0});
+}
+
+} // namespace pack

@@ -1,0 +1,60 @@
+// Icons: an .ico file or an executable's first icon group, checked and read, and made a resource tree's first
+// icon group.
+#pragma once
+
+#include "PeImage.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pack {
+
+constexpr uint16_t kResourceTypeIcon = 3;
+constexpr uint16_t kResourceTypeIconGroup = 14;
+
+struct IconSize {
+    uint16_t width = 0;
+    uint16_t height = 0;
+};
+
+// One image of an icon: the entry fields that an .ico file's directory and an icon group share, and where the
+// image's bytes are.
+struct IconImage {
+    // Width, height (0 for 256), colour count, reserved, planes and bits per pixel, as the directories hold them.
+    std::array<uint8_t, 8> entry{};
+    ResourceData data;
+
+    IconSize size() const;
+};
+
+// The images of an .ico file, or of the first icon group of a Windows executable, in their order; their bytes
+// stay in `source`. Every count, offset and size is checked against the source before it is used, and each
+// image must begin as a PNG or a bitmap. Raises FormatError saying what is wrong.
+std::vector<IconImage> readIcon(ByteSource& source);
+
+// The sizes of the first icon group of `resources`, in its order; empty when it has none. Raises FormatError
+// when that group is damaged.
+std::vector<IconSize> firstIconGroupSizes(const ResourceTree& resources);
+
+// "16x16, 32x32, 256x256".
+std::string describeIconSizes(const std::vector<IconSize>& sizes);
+
+// An icon placed in a resource tree, which refers to the group directory this holds until the image is written.
+class IconGroup {
+public:
+    // Puts `images` into `resources` as icon images under numbers that no other icon image there uses, and
+    // their group as the tree's first icon group: under the name of the group that came first, which is
+    // removed with the images no other group refers to, else under 1. Raises FormatError when a group the tree
+    // has is damaged, or when the numbers run out.
+    IconGroup(const std::vector<IconImage>& images, ResourceTree& resources);
+    IconGroup(const IconGroup&) = delete;
+    IconGroup& operator=(const IconGroup&) = delete;
+
+private:
+    std::vector<uint8_t> directory_;
+    MemorySource source_{ByteView{}};
+};
+
+} // namespace pack

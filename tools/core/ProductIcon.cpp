@@ -1,0 +1,62 @@
+// Choosing and reading the setup's icon: from a file, from the package's Icon table, or none.
+#include "ProductIcon.h"
+
+#include "FileChecks.h"
+#include "PackError.h"
+#include "Platform.h"
+#include "Text.h"
+#include "Utf.h"
+
+namespace pack {
+
+ProductIcon::ProductIcon(const PackRequest& request, const std::string& packagePath, const std::string& iconName) {
+    std::string named;
+    switch (request.icon) {
+    case IconChoice::None:
+        description_ = "none, as --no-icon asks";
+        return;
+    case IconChoice::FromFile: {
+        const std::string path = platform::absolutePath(request.iconPath);
+        requireInputFile(path, "icon");
+        source_ = platform::openInput(path);
+        named = "The icon " + quoted(path);
+        description_ = " from " + quoted(path);
+        break;
+    }
+    case IconChoice::FromPackage: {
+        if (iconName.empty()) {
+            description_ = "none; the package names no icon in ARPPRODUCTICON";
+            return;
+        }
+        const std::string shownName = quoted(printable(iconName));
+        std::optional<std::vector<uint8_t>> row = platform::readIconRow(packagePath, iconName);
+        if (!row) {
+            description_ = "none; the package's Icon table has no row " + shownName + ", which ARPPRODUCTICON names";
+            return;
+        }
+        row_ = std::move(*row);
+        source_ = std::make_unique<MemorySource>(row_);
+        named = "The icon " + shownName + " in the package " + quoted(packagePath);
+        description_ = " from the package's Icon table, row " + shownName;
+        break;
+    }
+    }
+    try {
+        images_ = readIcon(*source_);
+    } catch (const FormatError& error) {
+        throw Error(named + " cannot be used: " + error.what());
+    }
+    std::vector<IconSize> sizes;
+    for (const IconImage& image : images_) {
+        sizes.push_back(image.size());
+    }
+    description_ = describeIconSizes(sizes) + description_;
+}
+
+void ProductIcon::place(ResourceTree& resources) {
+    if (!images_.empty()) {
+        group_ = std::make_unique<IconGroup>(images_, resources);
+    }
+}
+
+} // namespace pack
