@@ -133,7 +133,7 @@ PackSummary pack(const PackRequest& request) {
     resources.put(kResourceTypeVersion, kVersionResource, versionLanguage,
                   ResourceData{&versionSource, 0, static_cast<uint32_t>(versionBlock.size()), 0});
 
-    platform::OutputFile output(outputPath);
+    platform::OutputFile output(outputPath, platform::OutputUse::Program);
     try {
         writeImage(*launcher, resources, output);
     } catch (const FormatError& error) {
