@@ -4,6 +4,11 @@
 
 #include <libmsi.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace pack::platform {
@@ -50,9 +55,21 @@ std::string field(LibmsiRecord* record, guint index) {
     return text ? std::string(text.get()) : std::string();
 }
 
+// libmsi tells a file it may not read from one that is no package only by its warnings; opening it first gives the
+// system's reason.
+void requireReadable(const std::string& packagePath) {
+    const int fd = ::open(packagePath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int code = errno;
+        throw Error("Cannot open the package '" + packagePath + "': " + std::strerror(code));
+    }
+    ::close(fd);
+}
+
 } // namespace
 
 std::map<std::string, std::string> readProperties(const std::string& packagePath) {
+    requireReadable(packagePath);
     const QuietLibraryWarnings quiet;
     GError* raw = nullptr;
     const GObjectPtr<LibmsiDatabase> database(

@@ -5,6 +5,9 @@
 
 #include "Log.h"
 #include "MsiDatabase.h"
+#include "WinErrorHandling.h"
+
+#include <windows.h>
 
 namespace pack::platform {
 
@@ -24,9 +27,22 @@ private:
     LogAppender* saved_;
 };
 
+// The installer reports a file it may not read as no package; opening it first gives the system's reason.
+void requireReadable(const std::string& packagePath) {
+    const HANDLE file = CreateFileW(widen(packagePath).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        throw Error("Cannot open the package '" + packagePath + "': " + narrow(getSystemErrorText(code, nullptr)));
+    }
+    CloseHandle(file);
+}
+
 } // namespace
 
 std::map<std::string, std::string> readProperties(const std::string& packagePath) {
+    requireReadable(packagePath);
     const QuietLogger quiet;
     try {
         const msi::Database database(widen(packagePath));
