@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <sstream>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -231,6 +233,30 @@ TEST(InstalledPacker, FindsTheLauncherOfItsTree) {
     const std::string given = readFile(out.file("given/setup.exe"));
     EXPECT_TRUE(readFile(out.file("direct/setup.exe")) == given);
     EXPECT_TRUE(readFile(out.file("path/setup.exe")) == given);
+
+    // A setup is created executable, as a linker creates its output; an extracted package is not.
+    EXPECT_EQ(packtest::run(packer, {"--extract", out.file("path/setup.exe"), out.file("path/product.msi")}).exitCode,
+              0);
+    const mode_t mask = umask(0);
+    umask(mask);
+    for (const auto& [name, mode] : {std::pair<std::string, mode_t>{"path/setup.exe", 0777},
+                                     std::pair<std::string, mode_t>{"path/product.msi", 0666}}) {
+        struct stat status = {};
+        ASSERT_EQ(stat(out.file(name).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, mode & ~mask) << name;
+    }
+
+    // The manual page renders, and its synopsis is the usage of --help.
+    packtest::RunOptions plain;
+    plain.environment = {"LC_ALL=C", "MANWIDTH=200"};
+    const packtest::RunResult page =
+        packtest::run("man", {"-l", "-P", "cat", tree.file("share/man/man1/kestrel-pack.1")}, plain);
+    EXPECT_EQ(page.exitCode, 0) << page.err;
+    std::istringstream help(packtest::run(packer, {"--help"}).out);
+    for (std::string line; std::getline(help, line) && !line.empty();) {
+        const std::string usage = line.substr(line.find("kestrel-pack"));
+        EXPECT_NE(page.out.find("       " + usage + "\n"), std::string::npos) << usage << "\n" << page.out;
+    }
 
     const ScratchDir lonely;
     ASSERT_EQ(mkdir(lonely.file("bin").c_str(), 0755), 0);
