@@ -4,7 +4,7 @@ JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 PACKAGES   := cmake make g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
               googletest wine wine64 msitools wixl xvfb xauth python3 \
-              g++ pkg-config libgtest-dev libmsi-dev libglib2.0-dev osslsigncode openssl
+              g++ pkg-config libgtest-dev libmsi-dev libglib2.0-dev osslsigncode openssl help2man man-db
 TOOLCHAIN  := cmake/toolchain-mingw64.cmake
 # The second tree: kestrel-pack for this machine, built with the host compiler into $(BUILD)/bin.
 NATIVE     := $(BUILD)/native
@@ -40,8 +40,10 @@ test: build
 	cd "$(NATIVE)" && ctest --output-on-failure --timeout 300
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
-# bin/kestrel-pack and share/kestrel/kestrel-launcher.exe under PREFIX.
-install: build
+# bin/kestrel-pack, its manual page and share/kestrel/kestrel-launcher.exe under PREFIX; builds only these.
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target kestrel-launcher
+	cmake --build "$(NATIVE)" -j $(JOBS) --target kestrel-pack kestrel-pack-man
 	cmake --install "$(NATIVE)" --prefix "$(PREFIX)"
 
 demo: build

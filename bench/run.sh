@@ -112,8 +112,9 @@ echo "packing" >&2
 package_var=KR_BENCH_PACKAGE_large
 measure "$KR_BENCH_DRIVER" pack pack.large "$(win "$KR_BENCH_PACKER")" "$(win "${!package_var}")" "$runs"
 
-# The native packer against cp of the same package, both plain Linux processes; as above, one untimed run of
-# each first, then the order alternates and each output is deleted, untimed, after its run.
+# The native packer against cp of the same package, both plain Linux processes, and against cp followed by a flush
+# of the copy and its directory, as the packer flushes its setup; as above, one untimed run of each first, then the
+# order rotates and each output is deleted, untimed, after its run.
 echo "native packing" >&2
 package=${!package_var}
 package_bytes=$(stat -c %s "$package")
@@ -123,6 +124,8 @@ native_once() { # native_once <contender>: runs it, checks its output, deletes i
   case $1 in
     pack) output="$native_dir/setup.exe"; set -- "$build/bin/kestrel-pack" "$package" "$output" ;;
     copy) output="$native_dir/copy.msi"; set -- cp "$package" "$output" ;;
+    flushed) output="$native_dir/copy.msi"
+      set -- sh -c 'cp "$1" "$2" && sync "$2" "${2%/*}"' sh "$package" "$output" ;;
   esac
   sync
   start=$(date +%s%N)
@@ -137,12 +140,13 @@ native_once() { # native_once <contender>: runs it, checks its output, deletes i
   rm -f "$output"
   awk -v start="$start" -v end="$end" 'BEGIN { printf "%.3f\n", (end - start) / 1e6 }'
 }
-native_once pack >/dev/null
-native_once copy >/dev/null
-contenders=(pack copy)
+contenders=(pack copy flushed)
+for contender in "${contenders[@]}"; do
+  native_once "$contender" >/dev/null
+done
 for ((run = 0; run < runs; run++)); do
-  for i in 0 1; do
-    contender=${contenders[$(((i + run) % 2))]}
+  for i in 0 1 2; do
+    contender=${contenders[$(((i + run) % 3))]}
     ms=$(native_once "$contender")
     echo "sample pack.native.$contender $ms" >>"$samples"
   done

@@ -419,6 +419,38 @@ TEST(PackerRefusal, OutputThatCannotBeReplacedStaysWithNoTemporaryLeft) {
     EXPECT_TRUE(tempFilesIn(out.path()).empty());
 }
 
+// Ctrl+C on the packer's console while it writes a setup of 256 MiB: it ends with the system's code for Ctrl+C,
+// leaving the old output and no temporary file. The test takes a console of its own for the packer to share and
+// lets the event pass it by.
+TEST(PackerInterrupted, CtrlCLeavesTheOldOutputAndNoTemporaryFile) {
+    krtest::ScratchDir out;
+    const std::wstring existing = out.file(L"setup.exe");
+    krtest::writeFile(existing, "the previous setup");
+    const PHANDLER_ROUTINE passBy = [](DWORD) -> BOOL { return TRUE; };
+    ASSERT_TRUE(SetConsoleCtrlHandler(passBy, TRUE));
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole());
+    krtest::StartedProgram packer(kPacker, {krtest::binPath(KR_BIG_MSI_FROM_BIN), existing});
+    packer.resume();
+    bool sent = false;
+    while (!sent && WaitForSingleObject(packer.process(), 1) == WAIT_TIMEOUT) {
+        for (const std::wstring& name : tempFilesIn(out.path())) {
+            WIN32_FILE_ATTRIBUTE_DATA data = {};
+            if (GetFileAttributesExW(out.file(name).c_str(), GetFileExInfoStandard, &data) &&
+                (data.nFileSizeHigh != 0 || data.nFileSizeLow > (1u << 20))) {
+                sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+            }
+        }
+    }
+    const krtest::RunResult result = packer.finish();
+    FreeConsole();
+    SetConsoleCtrlHandler(passBy, FALSE);
+    EXPECT_TRUE(sent) << result.out;
+    EXPECT_EQ(result.exitCode, static_cast<uint32_t>(STATUS_CONTROL_C_EXIT)) << result.err;
+    EXPECT_EQ(krtest::readFile(existing), "the previous setup");
+    EXPECT_TRUE(tempFilesIn(out.path()).empty());
+}
+
 std::wstring programFilesX86() {
     wchar_t path[MAX_PATH] = {};
     GetEnvironmentVariableW(L"ProgramFiles(x86)", path, MAX_PATH);

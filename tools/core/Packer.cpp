@@ -164,8 +164,8 @@ PackSummary pack(const PackRequest& request) {
                     " bytes; Windows Installer packages are limited to 2 GiB");
     }
     ProductIcon icon(request, packagePath, product.icon);
-    platform::OutputFile output(outputPath);
-    launcher.writeSetup(*package, product, platform::fileNameOf(outputPath), output);
+    platform::OutputFile output(outputPath, platform::OutputUse::Program);
+    launcher.writeSetup(*package, product, platform::fileNameOf(outputPath), output, &icon);
     output.commit();
 
     return PackSummary{product.name, product.version, product.manufacturer, product.code,

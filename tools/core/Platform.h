@@ -29,11 +29,23 @@ bool isSameFile(const std::string& first, const std::string& second);
 // open, others may read it but not change it where the system allows such a lock.
 std::unique_ptr<ByteSource> openInput(const std::string& path);
 
-// A file written beside its destination under a temporary name and moved into place by commit(): a failure
-// before then leaves the destination as it was, and the temporary file is removed.
+// What an output is for: a program is created executable, as linkers create theirs (on POSIX systems mode 0777
+// less the umask), data readable and writable (0666 less the umask). Windows has no such bits.
+enum class OutputUse { Data, Program };
+
+// The layer's open file, closed quietly by its owner (the system's error code is kept).
+struct SystemFile;
+struct SystemFileCloser {
+    void operator()(SystemFile* file) const;
+};
+using SystemFileHandle = std::unique_ptr<SystemFile, SystemFileCloser>;
+
+// A file written beside its destination under a temporary name, flushed to disk, moved into place by commit() and
+// the move flushed too: a failure or an interruption before then leaves the destination as it was, and the
+// temporary file is removed. tools/core/OutputFile.cpp holds the sequence, over the system calls below.
 class OutputFile : public ByteSink {
 public:
-    explicit OutputFile(const std::string& destination);
+    explicit OutputFile(const std::string& destination, OutputUse use = OutputUse::Data);
     ~OutputFile() override;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -43,9 +55,46 @@ public:
     void commit();
 
 private:
-    struct State;
-    std::unique_ptr<State> state_;
+    std::string destination_;
+    std::string temporary_;
+    SystemFileHandle file_;
+    bool committed_ = false;
 };
+
+// The system calls of OutputFile, one layer's each. A call that fails returns the system's reason, and one that
+// succeeds an empty text.
+namespace output {
+
+// The file, created only where no file has the name; `taken` tells whether the name was the obstacle.
+std::string createExclusive(const std::string& path, OutputUse use, SystemFileHandle* file, bool* taken);
+std::string write(SystemFile& file, ByteView bytes);
+std::string writeAt(SystemFile& file, uint64_t offset, ByteView bytes);
+// Returns once the file's data are on the disk.
+std::string flushToDisk(SystemFile& file);
+// Closes and reports the result, which for some file systems is the first news of a failed write.
+std::string close(SystemFileHandle file);
+// Puts `temporary` in the place of `destination` in one step, whatever was there.
+std::string replaceBy(const std::string& destination, const std::string& temporary);
+// Returns once the directory's entries, a move into it included, are on the disk.
+std::string flushDirectory(const std::string& directory);
+// Removes quietly, keeping the system's error code.
+void removeFile(const std::string& path);
+// Numbers for temporary names: this process, and a clock fine enough to differ between attempts.
+uint64_t processId();
+uint64_t clockTicks();
+
+// An interruption that ends the program (see removeOutputsOnInterrupt) removes this file first; empty: none.
+void removeOnInterrupt(const std::string& path);
+// From holdInterrupts to releaseInterrupts an interruption waits, so that a file and the record of it for
+// removeOnInterrupt change as one step.
+void holdInterrupts();
+void releaseInterrupts();
+
+} // namespace output
+
+// From now on a signal to end the program (SIGINT, SIGTERM, SIGHUP) or a console's control event removes the
+// temporary file of the output being written before the program ends as the interruption would end it.
+void removeOutputsOnInterrupt();
 
 // The Property table of an installer package, by property name; empty when the package has no such table.
 // Raises Error when the file is no installer package.

@@ -6,6 +6,11 @@
 
 #include <gio/gio.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace pack::platform {
@@ -52,7 +57,19 @@ std::string field(LibmsiRecord* record, guint index) {
     return text ? std::string(text.get()) : std::string();
 }
 
+// libmsi tells a file it may not read from one that is no package only by its warnings; opening it first gives the
+// system's reason.
+void requireReadable(const std::string& packagePath) {
+    const int fd = ::open(packagePath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int code = errno;
+        throw Error("Cannot open the package " + quoted(packagePath) + ": " + std::strerror(code));
+    }
+    ::close(fd);
+}
+
 GObjectPtr<LibmsiDatabase> openDatabase(const std::string& packagePath) {
+    requireReadable(packagePath);
     GError* raw = nullptr;
     GObjectPtr<LibmsiDatabase> database(
         libmsi_database_new(packagePath.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &raw));

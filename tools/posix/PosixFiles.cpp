@@ -1,7 +1,6 @@
-// File access on POSIX systems: paths, file queries, inputs read a piece at a time, outputs moved into place.
+// File access on POSIX systems: paths, file queries, inputs read a piece at a time, the system calls of outputs.
 #include "PackError.h"
 #include "Platform.h"
-#include "TemporaryName.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,7 +17,6 @@ namespace pack::platform {
 
 namespace {
 
-constexpr int kTemporaryNameAttempts = 100;
 
 // The system's text for `code`.
 std::string reason(int code) { return std::strerror(code); }
@@ -101,13 +99,6 @@ private:
     std::vector<uint8_t> buffer_;
 };
 
-std::string temporaryName(const std::string& directory, int attempt) {
-    struct timespec now = {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return joinPath(directory, temporaryFileName(static_cast<uint64_t>(::getpid()), static_cast<uint64_t>(now.tv_nsec),
-                                                 attempt));
-}
-
 } // namespace
 
 FileKind kindOf(const std::string& path) {
@@ -186,79 +177,98 @@ bool isSameFile(const std::string& first, const std::string& second) {
 
 std::unique_ptr<ByteSource> openInput(const std::string& path) { return std::make_unique<FileSource>(path); }
 
-struct OutputFile::State {
-    std::string destination;
-    std::string temporary;
-    FileDescriptor file{-1};
-    bool committed = false;
-
-    [[noreturn]] void failWriting(int code) const {
-        throw Error("Cannot write " + quoted(destination) + ": " + reason(code));
-    }
+struct SystemFile {
+    FileDescriptor descriptor;
 };
 
-OutputFile::OutputFile(const std::string& destination) : state_(std::make_unique<State>()) {
-    state_->destination = destination;
-    const std::string directory = parentOf(destination);
-    for (int attempt = 0; state_->file.get() < 0; ++attempt) {
-        const std::string candidate = temporaryName(directory, attempt);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        const int code = errno;
-        if (fd >= 0) {
-            state_->file.reset(fd);
-            state_->temporary = candidate;
-        } else if (code != EEXIST || attempt + 1 == kTemporaryNameAttempts) {
-            throw Error("Cannot create a temporary file in " + quoted(directory) + ": " + reason(code));
-        }
-    }
+void SystemFileCloser::operator()(SystemFile* file) const { delete file; }
+
+namespace output {
+
+namespace {
+
+// The system's reason for the failure of the call just made.
+std::string failure() {
+    const int code = errno;
+    return reason(code);
 }
 
-OutputFile::~OutputFile() {
-    if (!state_->committed) {
-        const int saved = errno;
-        state_->file.close();
-        ::unlink(state_->temporary.c_str());
-        errno = saved;
-    }
-}
-
-void OutputFile::write(ByteView bytes) {
+// `transfer` writes at most what is left from where it is told and returns what it wrote, or -1.
+template <class Transfer>
+std::string writeWhole(ByteView bytes, Transfer transfer) {
     for (size_t done = 0; done < bytes.size;) {
-        const ssize_t written = ::write(state_->file.get(), bytes.data + done, bytes.size - done);
+        const ssize_t written = transfer(done);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written < 0) {
-            state_->failWriting(errno);
+            return failure();
         }
         done += static_cast<size_t>(written);
     }
+    return std::string();
 }
 
-void OutputFile::writeAt(uint64_t offset, ByteView bytes) {
-    for (size_t done = 0; done < bytes.size;) {
-        const ssize_t written =
-            ::pwrite(state_->file.get(), bytes.data + done, bytes.size - done, static_cast<off_t>(offset + done));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0) {
-            state_->failWriting(errno);
-        }
-        done += static_cast<size_t>(written);
-    }
-}
+} // namespace
 
-void OutputFile::commit() {
-    if (!state_->file.close()) {
-        state_->failWriting(errno);
-    }
-    if (::rename(state_->temporary.c_str(), state_->destination.c_str()) != 0) {
+std::string createExclusive(const std::string& path, OutputUse use, SystemFileHandle* file, bool* taken) {
+    const mode_t mode = use == OutputUse::Program ? 0777 : 0666;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
         const int code = errno;
-        throw Error("Cannot move " + quoted(state_->temporary) + " to " + quoted(state_->destination) + ": " +
-                    reason(code));
+        *taken = code == EEXIST;
+        return reason(code);
     }
-    state_->committed = true;
+    file->reset(new SystemFile{FileDescriptor(fd)});
+    return std::string();
 }
+
+std::string write(SystemFile& file, ByteView bytes) {
+    return writeWhole(bytes, [&](size_t done) {
+        return ::write(file.descriptor.get(), bytes.data + done, bytes.size - done);
+    });
+}
+
+std::string writeAt(SystemFile& file, uint64_t offset, ByteView bytes) {
+    return writeWhole(bytes, [&](size_t done) {
+        return ::pwrite(file.descriptor.get(), bytes.data + done, bytes.size - done, static_cast<off_t>(offset + done));
+    });
+}
+
+std::string flushToDisk(SystemFile& file) { return ::fsync(file.descriptor.get()) == 0 ? std::string() : failure(); }
+
+std::string close(SystemFileHandle file) { return file->descriptor.close() ? std::string() : failure(); }
+
+std::string replaceBy(const std::string& destination, const std::string& temporary) {
+    return ::rename(temporary.c_str(), destination.c_str()) == 0 ? std::string() : failure();
+}
+
+std::string flushDirectory(const std::string& directory) {
+    const FileDescriptor opened(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (opened.get() < 0) {
+        return failure();
+    }
+    // Some file systems cannot flush a directory on its own, and keep its entries safe without.
+    if (::fsync(opened.get()) != 0 && errno != EINVAL) {
+        return failure();
+    }
+    return std::string();
+}
+
+void removeFile(const std::string& path) {
+    const int saved = errno;
+    ::unlink(path.c_str());
+    errno = saved;
+}
+
+uint64_t processId() { return static_cast<uint64_t>(::getpid()); }
+
+uint64_t clockTicks() {
+    struct timespec now = {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<uint64_t>(now.tv_nsec);
+}
+
+} // namespace output
 
 } // namespace pack::platform

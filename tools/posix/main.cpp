@@ -1,5 +1,6 @@
 // kestrel-pack for POSIX systems: the program's own path from its name and PATH, then the packer's command line.
 #include "Command.h"
+#include "Platform.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,5 +58,6 @@ int main(int argc, char** argv) {
     // Past a file size limit a write fails with an error the packer reports, after removing its temporary file;
     // the signal would end it at once and leave that file behind.
     std::signal(SIGXFSZ, SIG_IGN);
+    pack::platform::removeOutputsOnInterrupt();
     return pack::runCommand(std::vector<std::string>(argv + 1, argv + argc), programPath(argv[0]));
 }

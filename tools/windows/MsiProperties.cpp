@@ -5,6 +5,10 @@
 
 #include "Log.h"
 #include "MsiDatabase.h"
+#include "OwnedHandle.h"
+#include "WinErrorHandling.h"
+
+#include <windows.h>
 
 #include <msiquery.h>
 
@@ -33,9 +37,22 @@ void require(UINT result, const std::string& what) {
     }
 }
 
+// The installer reports a file it may not read as no package; opening it first gives the system's reason.
+void requireReadable(const std::string& packagePath) {
+    const HANDLE opened = CreateFileW(widen(packagePath).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD code = GetLastError();
+    if (opened == INVALID_HANDLE_VALUE) {
+        throw Error("Cannot open the package " + quoted(packagePath) + ": " + narrow(getSystemErrorText(code, nullptr)));
+    }
+    const OwnedHandle file(opened);
+}
+
 } // namespace
 
 std::map<std::string, std::string> readProperties(const std::string& packagePath) {
+    requireReadable(packagePath);
     const QuietLogger quiet;
     try {
         const msi::Database database(widen(packagePath));

@@ -1,7 +1,6 @@
-// File access on Windows: paths, file queries, inputs mapped into memory, outputs moved into place.
+// File access on Windows: paths, file queries, inputs mapped into memory, the system calls of outputs.
 #include "PackError.h"
 #include "Platform.h"
-#include "TemporaryName.h"
 #include "WideText.h"
 
 #include "OwnedHandle.h"
@@ -11,13 +10,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace pack::platform {
 
 namespace {
 
-constexpr int kTemporaryNameAttempts = 100;
 
 // The system's text for `code`.
 std::string reason(DWORD code) { return narrow(getSystemErrorText(code, nullptr)); }
@@ -80,27 +79,6 @@ private:
     std::unique_ptr<const void, ViewUnmapper> view_;
     MemorySource bytes_{ByteView{}};
 };
-
-std::string temporaryName(const std::string& directory, int attempt) {
-    LARGE_INTEGER now = {};
-    QueryPerformanceCounter(&now);
-    return joinPath(directory, temporaryFileName(GetCurrentProcessId(), static_cast<uint64_t>(now.QuadPart), attempt));
-}
-
-void writeAll(HANDLE file, ByteView bytes, const std::string& destination) {
-    for (size_t done = 0; done < bytes.size;) {
-        const DWORD piece = static_cast<DWORD>(std::min<size_t>(bytes.size - done, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data + done, piece, &written, nullptr)) {
-            const DWORD code = GetLastError();
-            throw Error("Cannot write " + quoted(destination) + ": " + reason(code));
-        }
-        if (written == 0) {
-            throw Error("Cannot write " + quoted(destination) + ": the system wrote nothing");
-        }
-        done += written;
-    }
-}
 
 } // namespace
 
@@ -174,60 +152,88 @@ bool isSameFile(const std::string& first, const std::string& second) {
 
 std::unique_ptr<ByteSource> openInput(const std::string& path) { return std::make_unique<MappedSource>(path); }
 
-struct OutputFile::State {
-    std::string destination;
-    std::string temporary;
-    OwnedHandle file;
-    bool committed = false;
+struct SystemFile {
+    OwnedHandle handle;
 };
 
-OutputFile::OutputFile(const std::string& destination) : state_(std::make_unique<State>()) {
-    state_->destination = destination;
-    const std::string directory = parentOf(destination);
-    for (int attempt = 0; !state_->file.get(); ++attempt) {
-        const std::string candidate = temporaryName(directory, attempt);
-        DWORD code = ERROR_SUCCESS;
-        state_->file = openFile(candidate, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &code);
-        if (state_->file.get()) {
-            state_->temporary = candidate;
-        } else if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) ||
-                   attempt + 1 == kTemporaryNameAttempts) {
-            throw Error("Cannot create a temporary file in " + quoted(directory) + ": " + reason(code));
+void SystemFileCloser::operator()(SystemFile* file) const { delete file; }
+
+namespace output {
+
+namespace {
+
+// The system's reason for the failure of the call just made.
+std::string failure() {
+    const DWORD code = GetLastError();
+    return reason(code);
+}
+
+} // namespace
+
+// Others may delete the file while it is written: the console's control handler does so on another thread.
+std::string createExclusive(const std::string& path, OutputUse, SystemFileHandle* file, bool* taken) {
+    DWORD code = ERROR_SUCCESS;
+    OwnedHandle created = openFile(path, GENERIC_WRITE, FILE_SHARE_DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &code);
+    if (!created.get()) {
+        *taken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+        return reason(code);
+    }
+    file->reset(new SystemFile{std::move(created)});
+    return std::string();
+}
+
+std::string write(SystemFile& file, ByteView bytes) {
+    for (size_t done = 0; done < bytes.size;) {
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(bytes.size - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file.handle.get(), bytes.data + done, piece, &written, nullptr)) {
+            return failure();
         }
+        if (written == 0) {
+            return "the system wrote nothing";
+        }
+        done += written;
     }
+    return std::string();
 }
 
-OutputFile::~OutputFile() {
-    if (!state_->committed) {
-        const LastErrorPreserver preserver;
-        state_->file.reset();
-        DeleteFileW(widen(state_->temporary).c_str());
-    }
-}
-
-void OutputFile::write(ByteView bytes) { writeAll(state_->file.get(), bytes, state_->destination); }
-
-void OutputFile::writeAt(uint64_t offset, ByteView bytes) {
+std::string writeAt(SystemFile& file, uint64_t offset, ByteView bytes) {
     LARGE_INTEGER position = {};
     position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(state_->file.get(), position, nullptr, FILE_BEGIN)) {
-        const DWORD code = GetLastError();
-        throw Error("Cannot write " + quoted(state_->destination) + ": " + reason(code));
+    if (!SetFilePointerEx(file.handle.get(), position, nullptr, FILE_BEGIN)) {
+        return failure();
     }
-    writeAll(state_->file.get(), bytes, state_->destination);
+    return write(file, bytes);
 }
 
-void OutputFile::commit() {
-    if (!CloseHandle(state_->file.release())) {
-        const DWORD code = GetLastError();
-        throw Error("Cannot write " + quoted(state_->destination) + ": " + reason(code));
-    }
-    if (!MoveFileExW(widen(state_->temporary).c_str(), widen(state_->destination).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        const DWORD code = GetLastError();
-        throw Error("Cannot move " + quoted(state_->temporary) + " to " + quoted(state_->destination) + ": " +
-                    reason(code));
-    }
-    state_->committed = true;
+std::string flushToDisk(SystemFile& file) { return FlushFileBuffers(file.handle.get()) ? std::string() : failure(); }
+
+std::string close(SystemFileHandle file) { return CloseHandle(file->handle.release()) ? std::string() : failure(); }
+
+// Write-through: the move is on the disk, directory entry included, when the call returns.
+std::string replaceBy(const std::string& destination, const std::string& temporary) {
+    return MoveFileExW(widen(temporary).c_str(), widen(destination).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? std::string()
+               : failure();
 }
+
+// The write-through move has flushed it already.
+std::string flushDirectory(const std::string&) { return std::string(); }
+
+void removeFile(const std::string& path) {
+    const LastErrorPreserver preserver;
+    DeleteFileW(widen(path).c_str());
+}
+
+uint64_t processId() { return GetCurrentProcessId(); }
+
+uint64_t clockTicks() {
+    LARGE_INTEGER now = {};
+    QueryPerformanceCounter(&now);
+    return static_cast<uint64_t>(now.QuadPart);
+}
+
+} // namespace output
 
 } // namespace pack::platform

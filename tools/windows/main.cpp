@@ -1,5 +1,6 @@
 // kestrel-pack for Windows: the arguments and the program's own path from the system, then the packer's command line.
 #include "Command.h"
+#include "Platform.h"
 #include "WideText.h"
 
 #include <windows.h>
@@ -43,4 +44,7 @@ std::string programPath() {
 
 } // namespace
 
-int main() { return pack::runCommand(arguments(), programPath()); }
+int main() {
+    pack::platform::removeOutputsOnInterrupt();
+    return pack::runCommand(arguments(), programPath());
+}

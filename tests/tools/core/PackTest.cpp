@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,10 +73,11 @@ void writeFile(const std::string& path, const std::string& bytes) {
     }
 }
 
-RunResult run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
-    const ScratchDir captures;
-    const std::string outPath = captures.file("out");
-    const std::string errPath = captures.file("err");
+namespace {
+
+// The program started with its standard output and error in the files named.
+pid_t start(const std::string& program, const std::vector<std::string>& args, const RunOptions& options,
+            const std::string& outPath, const std::string& errPath) {
     const pid_t child = fork();
     if (child < 0) {
         throw std::runtime_error("fork failed");
@@ -100,13 +102,43 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
         execvp(program.c_str(), argv.data());
         _exit(127);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
+    return child;
+}
+
+RunResult finish(int status, const std::string& outPath, const std::string& errPath) {
     RunResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     result.out = readFile(outPath);
     result.err = readFile(errPath);
     return result;
+}
+
+} // namespace
+
+RunResult run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
+    const ScratchDir captures;
+    const pid_t child = start(program, args, options, captures.file("out"), captures.file("err"));
+    int status = 0;
+    waitpid(child, &status, 0);
+    return finish(status, captures.file("out"), captures.file("err"));
+}
+
+RunResult runInterrupted(const std::string& program, const std::vector<std::string>& args,
+                         const std::function<bool()>& ready, int signal) {
+    const ScratchDir captures;
+    const pid_t child = start(program, args, {}, captures.file("out"), captures.file("err"));
+    int status = 0;
+    bool sent = false;
+    while (waitpid(child, &status, sent ? 0 : WNOHANG) == 0) {
+        if (ready()) {
+            kill(child, signal);
+            sent = true;
+        } else {
+            usleep(1000);
+        }
+    }
+    return finish(status, captures.file("out"), captures.file("err"));
 }
 
 } // namespace packtest

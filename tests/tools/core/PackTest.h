@@ -3,6 +3,7 @@
 
 #include "Bytes.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ void writeFile(const std::string& path, const std::string& bytes);
 
 struct RunResult {
     int exitCode = -1; // -1 when the program did not exit normally
+    int signal = 0;    // the signal that ended it, if one did
     std::string out;
     std::string err;
 };
@@ -41,6 +43,9 @@ struct RunOptions {
 
 // Runs `program` (found through PATH when it has no slash) with `args` and waits for it.
 RunResult run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options = {});
+// The same, and while it runs `ready` is asked every millisecond; once it says yes, the program gets `signal`.
+RunResult runInterrupted(const std::string& program, const std::vector<std::string>& args,
+                         const std::function<bool()>& ready, int signal);
 
 inline pack::ByteView view(const std::string& bytes) {
     return pack::ByteView{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};

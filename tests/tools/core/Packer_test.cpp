@@ -9,8 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <sstream>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -172,6 +177,71 @@ TEST(PackerRefusal, FailureWhileWritingKeepsTheOldOutput) {
     EXPECT_EQ(out.list(), std::vector<std::string>{"setup.exe"});
 }
 
+// A package the user may not read is refused with the system's reason. Root reads every file, so there the packer,
+// a copy where any user reaches it, runs as nobody.
+TEST(PackerRefusal, AnUnreadablePackageIsNamedAsSuch) {
+    const ScratchDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    const std::string packer = dir.file("kestrel-pack");
+    writeFile(packer, readFile(KR_TEST_PACKER));
+    const std::string launcher = dir.file("kestrel-launcher.exe");
+    writeFile(launcher, readFile(kLauncher));
+    const std::string package = dir.file("product.msi");
+    writeFile(package, readFile(kPackage));
+    ASSERT_EQ(chmod(packer.c_str(), 0755) | chmod(launcher.c_str(), 0644) | chmod(package.c_str(), 0), 0);
+    std::string program = packer;
+    std::vector<std::string> args = {package, dir.file("setup.exe")};
+    if (geteuid() == 0) {
+        if (packtest::run("setpriv", {"--version"}).exitCode != 0) {
+            GTEST_SKIP() << "running as root without setpriv, so every file is readable";
+        }
+        args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", packer});
+        program = "setpriv";
+    }
+    const packtest::RunResult result = packtest::run(program, args);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "kestrel-pack: Cannot open the package '" + package + "': Permission denied\n");
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"kestrel-launcher.exe", "kestrel-pack", "product.msi"}));
+}
+
+// Ctrl-C while a setup of 256 MiB is written, and while its package is extracted: the packer ends by the signal (a
+// shell reports 130), the old output stays and no temporary file is left. The package is sparse, so it costs no disk.
+TEST(Interrupted, PackAndExtractLeaveTheOldOutputAndNoTemporaryFile) {
+    const ScratchDir inputs;
+    const std::string big = inputs.file("big.msi");
+    writeFile(big, readFile(kPackage));
+    ASSERT_EQ(truncate(big.c_str(), 256 << 20), 0);
+    const std::string bigSetup = inputs.file("big-setup.exe");
+    pack::pack({kLauncher, big, bigSetup});
+
+    const ScratchDir out;
+    const auto writingTemporary = [&out] {
+        for (const std::string& name : out.list()) {
+            struct stat status = {};
+            if (name.rfind("kvs", 0) == 0 && stat(out.file(name).c_str(), &status) == 0 && status.st_size > 1 << 20) {
+                return true;
+            }
+        }
+        return false;
+    };
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> left;
+    };
+    const std::vector<Case> cases = {
+        {{"--launcher", kLauncher, big, out.file("setup.exe")}, {"setup.exe"}},
+        {{"--extract", bigSetup, out.file("product.msi")}, {"product.msi", "setup.exe"}},
+    };
+    for (const Case& interrupted : cases) {
+        writeFile(interrupted.args.back(), kPrevious);
+        const packtest::RunResult result =
+            packtest::runInterrupted(KR_TEST_PACKER, interrupted.args, writingTemporary, SIGINT);
+        EXPECT_EQ(result.signal, SIGINT) << interrupted.args[0] << ": " << result.err;
+        EXPECT_EQ(readFile(interrupted.args.back()), kPrevious);
+        EXPECT_EQ(out.list(), interrupted.left);
+    }
+}
+
 // `cmake --install` lays out bin/kestrel-pack and share/kestrel/kestrel-launcher.exe; the packer finds its
 // launcher there, however it is started, and names where it looked when it is not there.
 TEST(InstalledPacker, FindsTheLauncherOfItsTree) {
@@ -197,6 +267,30 @@ TEST(InstalledPacker, FindsTheLauncherOfItsTree) {
     const std::string given = readFile(out.file("given/setup.exe"));
     EXPECT_TRUE(readFile(out.file("direct/setup.exe")) == given);
     EXPECT_TRUE(readFile(out.file("path/setup.exe")) == given);
+
+    // A setup is created executable, as a linker creates its output; an extracted package is not.
+    EXPECT_EQ(packtest::run(packer, {"--extract", out.file("path/setup.exe"), out.file("path/product.msi")}).exitCode,
+              0);
+    const mode_t mask = umask(0);
+    umask(mask);
+    for (const auto& [name, mode] : {std::pair<std::string, mode_t>{"path/setup.exe", 0777},
+                                     std::pair<std::string, mode_t>{"path/product.msi", 0666}}) {
+        struct stat status = {};
+        ASSERT_EQ(stat(out.file(name).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, mode & ~mask) << name;
+    }
+
+    // The manual page renders, and its synopsis is the usage of --help.
+    packtest::RunOptions plain;
+    plain.environment = {"LC_ALL=C", "MANWIDTH=200"};
+    const packtest::RunResult page =
+        packtest::run("man", {"-l", "-P", "cat", tree.file("share/man/man1/kestrel-pack.1")}, plain);
+    EXPECT_EQ(page.exitCode, 0) << page.err;
+    std::istringstream help(packtest::run(packer, {"--help"}).out);
+    for (std::string line; std::getline(help, line) && !line.empty();) {
+        const std::string usage = line.substr(line.find("kestrel-pack"));
+        EXPECT_NE(page.out.find("       " + usage + "\n"), std::string::npos) << usage << "\n" << page.out;
+    }
 
     const ScratchDir lonely;
     ASSERT_EQ(mkdir(lonely.file("bin").c_str(), 0755), 0);

@@ -1,0 +1,89 @@
+// The output sequence of both systems: a temporary file beside the destination, written, flushed, moved into place.
+#include "FileChecks.h"
+#include "PackError.h"
+#include "Platform.h"
+#include "TemporaryName.h"
+
+#include <utility>
+
+namespace pack::platform {
+
+namespace {
+
+constexpr int kTemporaryNameAttempts = 100;
+
+void require(const std::string& reason, const std::string& failure) {
+    if (!reason.empty()) {
+        throw Error(failure + ": " + reason);
+    }
+}
+
+void requireWritten(const std::string& reason, const std::string& destination) {
+    if (!reason.empty()) {
+        throw Error("Cannot write " + quoted(destination) + ": " + reason);
+    }
+}
+
+// Holds interruptions back while it lives.
+class HeldInterrupts {
+public:
+    HeldInterrupts() { output::holdInterrupts(); }
+    ~HeldInterrupts() { output::releaseInterrupts(); }
+    HeldInterrupts(const HeldInterrupts&) = delete;
+    HeldInterrupts& operator=(const HeldInterrupts&) = delete;
+};
+
+} // namespace
+
+OutputFile::OutputFile(const std::string& destination, OutputUse use) : destination_(destination) {
+    const std::string directory = parentOf(destination);
+    for (int attempt = 0; !file_; ++attempt) {
+        const std::string candidate =
+            joinPath(directory, temporaryFileName(output::processId(), output::clockTicks(), attempt));
+        bool taken = false;
+        const HeldInterrupts held;
+        const std::string reason = output::createExclusive(candidate, use, &file_, &taken);
+        if (file_) {
+            temporary_ = candidate;
+            output::removeOnInterrupt(temporary_);
+        } else if (!taken || attempt + 1 == kTemporaryNameAttempts) {
+            require(reason, "Cannot create a temporary file in " + quoted(directory));
+        }
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (!committed_) {
+        file_.reset();
+        const HeldInterrupts held;
+        output::removeFile(temporary_);
+        output::removeOnInterrupt(std::string());
+    }
+}
+
+void OutputFile::write(ByteView bytes) {
+    requireWritten(output::write(*file_, bytes), destination_);
+}
+
+void OutputFile::writeAt(uint64_t offset, ByteView bytes) {
+    requireWritten(output::writeAt(*file_, offset, bytes), destination_);
+}
+
+// The data reach the disk before the name does, so that after a crash the destination is the old file or the
+// whole new one, never a file of the new name and no content.
+void OutputFile::commit() {
+    requireWritten(output::flushToDisk(*file_), destination_);
+    requireWritten(output::close(std::move(file_)), destination_);
+    {
+        const HeldInterrupts held;
+        require(output::replaceBy(destination_, temporary_),
+                "Cannot move " + quoted(temporary_) + " to " + quoted(destination_));
+        output::removeOnInterrupt(std::string());
+        committed_ = true;
+    }
+    const std::string directory = parentOf(destination_);
+    require(output::flushDirectory(directory), "Wrote " + quoted(destination_) + ", but cannot flush " +
+                                                   quoted(directory) + " to disk, so a crash may undo it");
+}
+
+} // namespace pack::platform
