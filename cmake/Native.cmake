@@ -6,7 +6,7 @@ set(KR_LAUNCHER ${CMAKE_BINARY_DIR}/../bin/kestrel-launcher.exe CACHE FILEPATH
   "kestrel-launcher.exe of the Windows tree: installed beside the packer and packed by its tests")
 set(KR_PACK_BIN_DIR ${CMAKE_BINARY_DIR}/bin CACHE PATH "Where the native kestrel-pack is built")
 # The sanitizer tree, which the native tree builds inside itself with clang (tests/tools/fuzz).
-option(KR_SANITIZED "Build kestrel-pack and the fuzz harnesses with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(KR_SANITIZED "This is the sanitizer tree: kestrel-pack and the fuzz harnesses with ASan and UBSan" OFF)
 
 # Project code: high warnings as errors, repo-relative source paths.
 add_library(kr_flags INTERFACE)

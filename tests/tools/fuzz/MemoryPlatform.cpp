@@ -2,6 +2,7 @@
 #include "MemoryPlatform.h"
 
 #include "PackError.h"
+#include "Require.h"
 
 #include <algorithm>
 
@@ -35,6 +36,8 @@ namespace pack::platform {
 namespace {
 
 const std::string kRoot = "/";
+// Far more than any harness's output: the launcher or setup fuzzed, and a small package.
+constexpr uint64_t kMaxOutputSize = uint64_t{64} << 20;
 
 // The file at `path`; raises Error as reading a missing file does.
 memory::Bytes& existingFile(const std::string& path) {
@@ -91,11 +94,13 @@ OutputFile::OutputFile(const std::string& destination) : state_(std::make_unique
 
 OutputFile::~OutputFile() = default;
 
-void OutputFile::write(ByteView bytes) { state_->bytes.insert(state_->bytes.end(), bytes.data, bytes.data + bytes.size); }
+void OutputFile::write(ByteView bytes) { writeAt(state_->bytes.size(), bytes); }
 
 // As on a file, writing past the end extends it.
 void OutputFile::writeAt(uint64_t offset, ByteView bytes) {
     memory::Bytes& file = state_->bytes;
+    fuzz::require(offset + bytes.size <= kMaxOutputSize, "an output of at most 64 MiB, not one reaching " +
+                                                            std::to_string(offset + bytes.size) + " bytes");
     file.resize(std::max<uint64_t>(file.size(), offset + bytes.size));
     std::copy(bytes.data, bytes.data + bytes.size, file.begin() + static_cast<std::ptrdiff_t>(offset));
 }
