@@ -55,8 +55,8 @@ if [ "$mode" = run ]; then
     [ "$harness" = parsers ] && options+=(-max_len=65536)
     "$KR_FUZZ_BIN/fuzz-$harness" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
       "${options[@]}" -artifact_prefix="$KR_FUZZ_WORK/crashes/$harness-" "$work" "$start" >"$log" 2>&1 || code=$?
-    grep -E '^(#[0-9]+[[:space:]]+(INITED|DONE)|stat::|SUMMARY|fuzz: expected|==[0-9]+== ?ERROR|Test unit written)' "$log" |
-      cut -c1-300 || true
+    grep -E '^(#[0-9]+[[:space:]]+(INITED|DONE)|stat::|SUMMARY|fuzz: expected|==[0-9]+== ?ERROR|Test unit written)' \
+      "$log" | cut -c1-300 || true
     status=$(grep -E "^#[0-9]+[[:space:]]" "$log" | tail -1 | tr "\t" " " | cut -c1-120 || true)
     if (( code != 0 )); then
       failed+=("$harness")
