@@ -203,6 +203,14 @@ def packing(report):
     report.row(item, "ratio kestrel-pack / flushed cp", ratios, "", "<= 1.2", statistics.median(ratios) <= 1.2)
 
 
+def worst_info(report):
+    item = f"6 kestrel-pack --info, worst crafted setup ({report.info['bytes.worst-info'] // 1024} KiB)"
+    times = report.series("info.worst.ms")
+    report.row(item, "time", times, "ms", "< 1000", max(times) < 1000)
+    peaks = [kib / 1024 for kib in report.series("info.worst.peak")]
+    report.row(item, "peak resident memory", peaks, "MiB", "< 64", max(peaks) < 64)
+
+
 def number(value, unit):
     if unit == "ms":
         return f"{value:.1f}"
@@ -250,6 +258,7 @@ def main():
     memory(report)
     contributors = size(report, args.map, args.symbols)
     packing(report)
+    worst_info(report)
 
     text = markdown(report, contributors)
     with open(os.path.join(args.out, "results.md"), "w") as md:

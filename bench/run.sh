@@ -153,5 +153,26 @@ for ((run = 0; run < runs; run++)); do
 done
 rm -rf "$native_dir"
 
+# --info on the worst crafted setup: KR_BENCH_WORST_INFO names it, or seeds.py makes its own.
+echo "worst crafted --info" >&2
+worst=${KR_BENCH_WORST_INFO:-$out/worst-info.exe}
+if [ -z "${KR_BENCH_WORST_INFO:-}" ]; then
+  python3 "$here/../tests/tools/fuzz/seeds.py" --worst-info "$worst"
+fi
+echo "info bytes.worst-info $(stat -c %s "$worst")" >>"$samples"
+for ((run = 0; run < runs; run++)); do
+  # The milliseconds and the peak resident KiB of one run; a refusal (exit 1) counts as well as a description.
+  python3 - "$build/bin/kestrel-pack" --info "$worst" >>"$samples" <<'EOF'
+import resource, subprocess, sys, time
+start = time.perf_counter()
+code = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+elapsed = (time.perf_counter() - start) * 1000
+if code not in (0, 1):
+    sys.exit(f"bench: kestrel-pack --info exited {code} on {sys.argv[-1]}")
+print(f"sample info.worst.ms {elapsed:.3f}")
+print(f"sample info.worst.peak {resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss}")
+EOF
+done
+
 python3 "$here/report.py" --samples "$samples" --map "$KR_BENCH_LAUNCHER_MAP" \
   --symbols "$out/launcher-symbols.txt" --out "$out"

@@ -1,0 +1,117 @@
+#!/bin/bash
+# Fuzzing the packer core, with what the native tree built and wrote to ENV (its fuzz.env):
+#   fuzz.sh replay ENV          the crafted files and the seeds through the sanitized kestrel-pack (--info,
+#                               --info --json, --extract, and packed as the launcher) and through every harness:
+#                               each exits 0 or 1 in time, no sanitizer report, no temporary file left (a test).
+#   fuzz.sh run ENV SECONDS     each harness fuzzed for SECONDS from the seeds and the crafted files, with its
+#                               executions and coverage; crashes are kept beside ENV, under crashes/ (make fuzz).
+set -euo pipefail
+if [ $# -lt 2 ] || { [ "$1" != replay ] && [ "$1" != run ]; }; then
+  echo "usage: fuzz.sh replay ENV | fuzz.sh run ENV SECONDS" >&2
+  exit 2
+fi
+mode=$1
+# shellcheck source=/dev/null
+source "$2"
+harnesses=(read-setup pack-launcher parsers)
+# Sanitizer reports get exit codes of their own, apart from the packer's 0 and 1.
+export ASAN_OPTIONS=exitcode=86:detect_leaks=1
+export UBSAN_OPTIONS=exitcode=87:print_stacktrace=1
+# The crafting scripts import each other; their byte code stays out of the source tree.
+export PYTHONDONTWRITEBYTECODE=1
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+corpus="$scratch/corpus"
+mkdir -p "$corpus"
+for script in "${KR_FUZZ_CRAFT[@]}"; do
+  python3 "$script" "$corpus"
+done
+cp "$KR_FUZZ_SEEDS"/* "$corpus"
+
+if [ "$mode" = run ]; then
+  seconds=${3:?fuzz.sh run needs SECONDS}
+  failed=()
+  summary=()
+  mkdir -p "$KR_FUZZ_WORK/crashes"
+  for harness in "${harnesses[@]}"; do
+    work="$KR_FUZZ_WORK/corpus/$harness"
+    log="$KR_FUZZ_WORK/$harness.log"
+    start="$scratch/start-$harness"
+    mkdir -p "$work" "$start"
+    # A file that crashes the harness already would end the run before it starts: it is reported, not fuzzed.
+    for file in "$corpus"/*; do
+      if timeout 10 "$KR_FUZZ_BIN/fuzz-$harness" -rss_limit_mb=2048 "$file" >/dev/null 2>&1; then
+        cp "$file" "$start"
+      else
+        echo "fuzz-$harness: $(basename "$file") crashes it already (the test pack_sanitized_corpus shows how)"
+        failed+=("$harness")
+      fi
+    done
+    echo "fuzz-$harness: $seconds s (log: $log)"
+    code=0
+    options=()
+    # The parsers read texts and version blocks of at most 64 KiB; whole images would only slow them down.
+    [ "$harness" = parsers ] && options+=(-max_len=65536)
+    "$KR_FUZZ_BIN/fuzz-$harness" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
+      "${options[@]}" -artifact_prefix="$KR_FUZZ_WORK/crashes/$harness-" "$work" "$start" >"$log" 2>&1 || code=$?
+    grep -E '^(#[0-9]+[[:space:]]+(INITED|DONE)|stat::|SUMMARY|fuzz: expected|==[0-9]+== ?ERROR|Test unit written)' \
+      "$log" | cut -c1-300 || true
+    status=$(grep -E "^#[0-9]+[[:space:]]" "$log" | tail -1 | tr "\t" " " | cut -c1-120 || true)
+    if (( code != 0 )); then
+      failed+=("$harness")
+      status+="  FOUND A CRASH (exit $code)"
+    fi
+    summary+=("fuzz-$harness: $status")
+  done
+  printf '%s\n' "" "${summary[@]}"
+  if (( ${#failed[@]} )); then
+    echo "crashes in: $(printf '%s\n' "${failed[@]}" | sort -u | tr '\n' ' ')(new ones under $KR_FUZZ_WORK/crashes)" >&2
+    exit 1
+  fi
+  exit 0
+fi
+
+work="$scratch/work"
+mkdir -p "$work"
+failures=0
+# check LABEL COMMAND...: exits 0 or 1 within the time limit, with no sanitizer report, no temporary file left
+# and no output past 64 MiB (the packer then reports the file too large).
+check() {
+  local label=$1 code=0
+  shift
+  (ulimit -f 65536 && exec timeout 10 "$@") >"$scratch/out" 2>"$scratch/err" </dev/null || code=$?
+  local problem=""
+  if (( code > 1 )); then
+    problem="exit $code"
+  elif grep -q 'File too large' "$scratch/err"; then
+    problem="an output past 64 MiB"
+  elif grep -q -E 'Sanitizer|runtime error' "$scratch/err"; then
+    problem="a sanitizer report"
+  elif compgen -G "$work/kvs*.tmp" >/dev/null; then
+    problem="a temporary file left behind"
+  fi
+  if [ -n "$problem" ]; then
+    failures=$((failures + 1))
+    echo "FAILED: $label: $problem"
+    grep -E 'ERROR|SUMMARY|runtime error|fuzz: expected|kestrel-pack:' "$scratch/err" | head -5 | cut -c1-300 || true
+  fi
+  rm -f "$work"/*
+}
+count=0
+for file in "$corpus"/*; do
+  name=$(basename "$file")
+  count=$((count + 1))
+  check "$name: --info" "$KR_FUZZ_BIN/kestrel-pack" --info "$file"
+  check "$name: --info --json" "$KR_FUZZ_BIN/kestrel-pack" --info "$file" --json
+  check "$name: --extract" "$KR_FUZZ_BIN/kestrel-pack" --extract "$file" "$work/product.msi"
+  check "$name: packed as the launcher" "$KR_FUZZ_BIN/kestrel-pack" --launcher "$file" "$KR_FUZZ_PACKAGE" \
+    "$work/setup.exe"
+done
+for harness in "${harnesses[@]}"; do
+  for file in "$corpus"/*; do
+    check "$(basename "$file"): fuzz-$harness" "$KR_FUZZ_BIN/fuzz-$harness" -timeout=10 -rss_limit_mb=2048 "$file"
+  done
+done
+echo "$count files, $failures failures"
+(( failures == 0 ))
