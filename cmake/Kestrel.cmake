@@ -45,14 +45,16 @@ set(KR_LAUNCHER_SIZE_BUDGET 262144)
 # kr_make_lean(<target>)
 # Builds <target> as the launcher is built: for size (-Os, link-time optimisation) and with the compiler of the
 # win32 thread model, whose runtime brings no threading library. The launcher is single-threaded; the tests keep
-# the posix thread model for std::thread. Link-time optimisation keeps to one partition: GCC 12 for this target
+# the posix thread model for std::thread. Its sources compile basic_string's members themselves
+# (lean-string-instances.h), so that the link keeps only those called rather than the library's whole string
+# instances. Link-time optimisation keeps to one partition: GCC 12 for this target
 # stops with an internal compiler error in its alias pass when the launcher's code is split into several.
 function(kr_make_lean target)
   find_program(KR_WIN32_THREADS_CXX ${KR_WIN32_THREADS_CXX_COMPILER} REQUIRED)
   set(launcher ${CMAKE_SOURCE_DIR}/cmake/use-compiler ${KR_WIN32_THREADS_CXX})
   set_target_properties(${target} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON
     CXX_COMPILER_LAUNCHER "${launcher}" CXX_LINKER_LAUNCHER "${launcher}")
-  target_compile_options(${target} PRIVATE -Os)
+  target_compile_options(${target} PRIVATE -Os -include ${CMAKE_SOURCE_DIR}/cmake/lean-string-instances.h)
   target_link_options(${target} PRIVATE -Os -flto-partition=one)
 endfunction()
 
