@@ -25,11 +25,12 @@ function(kr_bench_launcher target dir package code_file data_target)
 endfunction()
 
 # kr_bench_extractor(<target> <output dir> <small payload> <large payload> <data target>)
-# Linked with the options kr_add_launcher gives every launcher, so that Wine maps its resources as it maps theirs.
+# Its resources lie in the file as every launcher's do, so that Wine maps them as it maps theirs.
 function(kr_bench_extractor target dir small large data_target)
   add_executable(${target} EXCLUDE_FROM_ALL ${KR_BENCH_SOURCE_DIR}/kr-bench-extract.cpp)
   target_link_libraries(${target} PRIVATE kr_bench_support)
-  target_link_options(${target} PRIVATE -municode -s -Wl,--file-alignment,4096)
+  target_link_options(${target} PRIVATE -municode -s)
+  kr_put_resources_on_page(${target})
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dir})
   kr_add_rcdata(${target} small ${small} large ${large})
   add_dependencies(${target} ${data_target})
@@ -94,8 +95,8 @@ function(kr_bench_suite name)
   set(large kr-bench-${name}-setup-large)
   set(offpage ${dir}/${large}-offpage.exe)
   add_custom_command(OUTPUT ${offpage}
-    COMMAND ${Python3_EXECUTABLE} ${KR_BENCH_SOURCE_DIR}/offpage-rsrc.py $<TARGET_FILE:${large}> ${offpage}
-    DEPENDS ${large} ${KR_BENCH_SOURCE_DIR}/offpage-rsrc.py
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/place-rsrc.py off-page $<TARGET_FILE:${large}> ${offpage}
+    DEPENDS ${large} ${CMAKE_SOURCE_DIR}/cmake/place-rsrc.py
     VERBATIM)
   add_custom_target(${large}-offpage DEPENDS ${offpage})
   list(APPEND programs ${large}-offpage)

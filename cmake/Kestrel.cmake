@@ -13,6 +13,8 @@ target_compile_options(kr_flags INTERFACE
 target_link_options(kr_flags INTERFACE -static -static-libgcc -static-libstdc++
   -Wl,--no-insert-timestamp -Wl,--gc-sections)
 
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
 set(KR_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
 set(KR_WINE_SESSION ${CMAKE_SOURCE_DIR}/cmake/wine-session)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.in ${KR_WINE_DIR}/run @ONLY
@@ -40,26 +42,39 @@ function(kr_add_rcdata target)
 endfunction()
 
 # The most the stripped launcher may weigh: it travels inside every product's download.
-set(KR_LAUNCHER_SIZE_BUDGET 262144)
+set(KR_LAUNCHER_SIZE_BUDGET 196608)
 
 # kr_make_lean(<target>)
 # Builds <target> as the launcher is built: for size (-Os, link-time optimisation) and with the compiler of the
 # win32 thread model, whose runtime brings no threading library. The launcher is single-threaded; the tests keep
-# the posix thread model for std::thread. Link-time optimisation keeps to one partition: GCC 12 for this target
+# the posix thread model for std::thread. Its sources compile basic_string's members themselves
+# (lean-string-instances.h), so that the link keeps only those called rather than the library's whole string
+# instances. Link-time optimisation keeps to one partition: GCC 12 for this target
 # stops with an internal compiler error in its alias pass when the launcher's code is split into several.
 function(kr_make_lean target)
   find_program(KR_WIN32_THREADS_CXX ${KR_WIN32_THREADS_CXX_COMPILER} REQUIRED)
   set(launcher ${CMAKE_SOURCE_DIR}/cmake/use-compiler ${KR_WIN32_THREADS_CXX})
   set_target_properties(${target} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON
     CXX_COMPILER_LAUNCHER "${launcher}" CXX_LINKER_LAUNCHER "${launcher}")
-  target_compile_options(${target} PRIVATE -Os)
+  target_compile_options(${target} PRIVATE -Os -include ${CMAKE_SOURCE_DIR}/cmake/lean-string-instances.h)
   target_link_options(${target} PRIVATE -Os -flto-partition=one)
 endfunction()
 
+# kr_put_resources_on_page(<target>)
+# Links <target> with its sections packed at 512 bytes in the file, then moves its resource section onto a page
+# boundary of the file: Wine maps a section from the file only from there, and would otherwise copy the whole
+# embedded package into private memory. Aligning every section to a page instead would pad about ten of them.
+function(kr_put_resources_on_page target)
+  target_link_options(${target} PRIVATE -Wl,--file-alignment,512)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/place-rsrc.py onto-page $<TARGET_FILE:${target}>
+      $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()
+
 # kr_add_launcher(<target> [EXCLUDE_FROM_ALL] [UNSTRIPPED] [LINK_OPTIONS <option>...] [RCDATA <name> <file>...])
-# The launcher program of launcher/, built lean (kr_make_lean) and stripped (UNSTRIPPED: not), with every section
-# starting on a page of the file: Wine maps such sections from the file, where it would otherwise copy the whole
-# embedded package into private memory.
+# The launcher program of launcher/, built lean (kr_make_lean), stripped (UNSTRIPPED: not) and with its resources
+# on a page of the file (kr_put_resources_on_page).
 function(kr_add_launcher target)
   cmake_parse_arguments(L "EXCLUDE_FROM_ALL;UNSTRIPPED" "" "LINK_OPTIONS;RCDATA" ${ARGN})
   set(exclude "")
@@ -75,7 +90,8 @@ function(kr_add_launcher target)
   target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/launcher/generated)
   target_link_libraries(${target} PRIVATE kestrel_common_lean)
   kr_make_lean(${target})
-  target_link_options(${target} PRIVATE ${strip} -Wl,--file-alignment,4096 ${L_LINK_OPTIONS})
+  target_link_options(${target} PRIVATE ${strip} ${L_LINK_OPTIONS})
+  kr_put_resources_on_page(${target})
   if(L_RCDATA)
     kr_add_rcdata(${target} ${L_RCDATA})
   endif()

@@ -60,3 +60,7 @@ add_test(NAME launcher_imports_only_known_dlls
 add_test(NAME launcher_size_within_budget
   COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:kestrel-launcher> -DLIMIT=${KR_LAUNCHER_SIZE_BUDGET}
           -P ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-size.cmake)
+# Its sections lie packed in the file, but its resources, which the packer replaces by the package, on a page.
+add_test(NAME launcher_resources_on_a_page
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DPROGRAM=$<TARGET_FILE:kestrel-launcher>
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-rsrc-on-page.cmake)

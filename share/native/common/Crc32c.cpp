@@ -14,10 +14,11 @@ namespace {
 
 constexpr uint32_t kPolynomial = 0x82F63B78u; // reflected
 
-// Slicing-by-8 tables: table[k][b] is the CRC of byte b followed by k zero bytes.
+// Slicing-by-8 tables: table[k][b] is the CRC of byte b followed by k zero bytes. Built at first use rather than
+// stored: the hardware path never needs them, and stored they would weigh 8 KiB in every setup.exe.
 using Tables = std::array<std::array<uint32_t, 256>, 8>;
 
-constexpr Tables makeTables() {
+Tables makeTables() {
     Tables tables{};
     for (uint32_t b = 0; b < 256; ++b) {
         uint32_t crc = b;
@@ -34,9 +35,8 @@ constexpr Tables makeTables() {
     return tables;
 }
 
-constexpr Tables kTables = makeTables();
-
 uint32_t updateSoftware(uint32_t crc, const unsigned char* p, size_t size) {
+    static const Tables kTables = makeTables();
     while (size >= 8) {
         uint32_t low = 0;
         uint32_t high = 0;
@@ -144,7 +144,7 @@ bool hasHardwareCrc() {
 void Crc32c::update(const void* data, size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
 #ifdef KR_CRC32C_HARDWARE
-    if (hasHardwareCrc()) {
+    if (method_ == Method::fastest && hasHardwareCrc()) {
         state_ = updateHardware(state_, bytes, size);
         return;
     }

@@ -7,6 +7,11 @@
 
 class Crc32c {
 public:
+    // The processor's CRC instruction where it has one, else tables; tests ask for the tables on any machine.
+    enum class Method { fastest, tables };
+
+    explicit Crc32c(Method method = Method::fastest) : method_(method) {}
+
     void update(const void* data, size_t size);
     uint32_t value() const { return ~state_; }
 
@@ -15,4 +20,5 @@ public:
 
 private:
     uint32_t state_ = 0xFFFFFFFFu;
+    Method method_;
 };
