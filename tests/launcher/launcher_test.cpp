@@ -110,14 +110,17 @@ TEST_F(InstallRoad, InstallerSeesNothingAddedTheDirectoryAsTypedAndARemovalWitho
     EXPECT_TRUE(std::regex_match(commandLine, std::regex(kInstallerUpToPackage, std::regex::icase))) << commandLine;
     EXPECT_EQ(properties["UILevel"], "5");
 
-    // The removal ignores every other argument: no interface, restarts suppressed, whatever was typed.
-    result = launch(L"kr-sample-setup.exe", {L"NOTE=typed", L"uninstall", L"/qb", L"REBOOT=Force"}, reporting());
+    // The removal ignores every other argument: no interface, restarts suppressed and no log, whatever was typed.
+    const std::wstring log = work_.file(L"removal.log");
+    result = launch(L"kr-sample-setup.exe", {L"NOTE=typed", L"uninstall", L"/qb", L"REBOOT=Force", L"/l*v", log},
+                    reporting());
     EXPECT_EQ(result.exitCode, 0u) << result.err;
     std::tie(commandLine, properties) = installerSide();
     EXPECT_EQ(properties["REMOVE"], "ALL");
     EXPECT_EQ(properties["REBOOT"], "ReallySuppress");
     EXPECT_EQ(properties["UILevel"], "2");
     EXPECT_EQ(properties["NOTE"], "");
+    EXPECT_FALSE(krtest::exists(log));
     EXPECT_FALSE(sampleInstalled());
 
     // A directory property ending in a backslash, as installer documentation writes it, before an option.
