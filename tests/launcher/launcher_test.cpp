@@ -64,7 +64,27 @@ class InstallRoad : public LauncherRun {
 protected:
     void SetUp() override { removeSampleIfInstalled(); }
     void TearDown() override { removeSampleIfInstalled(); }
+
+    // Options under which the sample package starts kr-echo with its properties, as the installer has them.
+    krtest::RunOptions reporting() const {
+        krtest::RunOptions options;
+        options.setEnv = {{L"KR_REPORT", krtest::binPath(L"kr-echo.exe")}, {L"KR_ECHO_OUT", report_}};
+        return options;
+    }
+
+    // The installer's side of the last reporting run: its own command line and the properties it read.
+    std::pair<std::string, std::map<std::string, std::string>> installerSide() const {
+        const std::map<std::string, std::string> echo = krtest::readEchoReport(report_);
+        DeleteFileW(report_.c_str());
+        return std::make_pair(echo.count("parent") ? echo.at("parent") : std::string(),
+                              krtest::reportedProperties(echo));
+    }
+
+    const std::wstring report_ = work_.file(L"report.txt");
 };
+
+// The installer's command line up to the package the launcher wrote, as a pattern that ignores case.
+const std::string kInstallerUpToPackage = R"([A-Za-z]:\\windows\\system32\\msiexec\.exe /i "?.*\\main\.msi"?)";
 
 TEST_F(InstallRoad, InstallsSilentlyPassesArgumentsAndCleansUp) {
     const std::wstring log = work_.file(L"install log.txt");
@@ -83,33 +103,24 @@ TEST_F(InstallRoad, InstallsSilentlyPassesArgumentsAndCleansUp) {
 // The installer's side, seen through kr-echo, which the sample package starts with its properties: the
 // installer's own command line and the properties as the installer read them.
 TEST_F(InstallRoad, InstallerSeesNothingAddedTheDirectoryAsTypedAndARemovalWithoutInterfaceOrRestart) {
-    const std::wstring report = work_.file(L"report.txt");
-    krtest::RunOptions reporting;
-    reporting.setEnv = {{L"KR_REPORT", krtest::binPath(L"kr-echo.exe")}, {L"KR_ECHO_OUT", report}};
-    const auto installerSide = [&report] {
-        const std::map<std::string, std::string> echo = krtest::readEchoReport(report);
-        DeleteFileW(report.c_str());
-        return std::make_pair(echo.count("parent") ? echo.at("parent") : std::string(),
-                              krtest::reportedProperties(echo));
-    };
-
     // Nothing typed: nothing after the package, and the installer's own interface at its default, full.
-    krtest::RunResult result = launch(L"kr-sample-setup.exe", {}, reporting);
+    krtest::RunResult result = launch(L"kr-sample-setup.exe", {}, reporting());
     ASSERT_EQ(result.exitCode, 0u) << result.err;
     auto [commandLine, properties] = installerSide();
-    EXPECT_TRUE(std::regex_match(commandLine, std::regex(R"([A-Za-z]:\\windows\\system32\\msiexec\.exe /i "?.*\\main\.msi"?)",
-                                                         std::regex::icase)))
-        << commandLine;
+    EXPECT_TRUE(std::regex_match(commandLine, std::regex(kInstallerUpToPackage, std::regex::icase))) << commandLine;
     EXPECT_EQ(properties["UILevel"], "5");
 
-    // The removal ignores every other argument: no interface, restarts suppressed, whatever was typed.
-    result = launch(L"kr-sample-setup.exe", {L"NOTE=typed", L"uninstall", L"/qb", L"REBOOT=Force"}, reporting);
+    // The removal ignores every other argument: no interface, restarts suppressed and no log, whatever was typed.
+    const std::wstring log = work_.file(L"removal.log");
+    result = launch(L"kr-sample-setup.exe", {L"NOTE=typed", L"uninstall", L"/qb", L"REBOOT=Force", L"/l*v", log},
+                    reporting());
     EXPECT_EQ(result.exitCode, 0u) << result.err;
     std::tie(commandLine, properties) = installerSide();
     EXPECT_EQ(properties["REMOVE"], "ALL");
     EXPECT_EQ(properties["REBOOT"], "ReallySuppress");
     EXPECT_EQ(properties["UILevel"], "2");
     EXPECT_EQ(properties["NOTE"], "");
+    EXPECT_FALSE(krtest::exists(log));
     EXPECT_FALSE(sampleInstalled());
 
     // A directory property ending in a backslash, as installer documentation writes it, before an option.
@@ -125,6 +136,41 @@ TEST_F(InstallRoad, InstallerSeesNothingAddedTheDirectoryAsTypedAndARemovalWitho
     removeSampleIfInstalled();
     // Wine's removal looks for the files in the default folder again, so it leaves them behind here.
     krtest::removeTree(L"C:\\Some Dir");
+}
+
+// A setup in a folder with blanks, one word of which is the removal's switch, whose line begins with its own
+// path unquoted: as a line typed or stored unquoted gives it (here in small letters), and as the system makes
+// the line from the path alone. The install road is taken and the installer's line holds no piece of the path.
+TEST_F(InstallRoad, LaunchersPathUnquotedOnItsLineNeverReachesTheInstaller) {
+    krtest::ScratchDir place;
+    const std::wstring dir = place.file(L"Setup uninstall Files");
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    const std::wstring setup = dir + L"\\setup.exe";
+    const std::wstring echo = dir + L"\\echo.exe";
+    ASSERT_TRUE(CopyFileW(krtest::binPath(L"kr-sample-setup.exe").c_str(), setup.c_str(), TRUE));
+    ASSERT_TRUE(CopyFileW(krtest::binPath(L"kr-echo.exe").c_str(), echo.c_str(), TRUE));
+
+    // Windows makes the line of a program started without one from the path as given; Wine puts it in quotes,
+    // so there only the typed line shows the case.
+    krtest::RunOptions options = reporting();
+    ASSERT_EQ(krtest::runCommandLine(echo, L"", options).exitCode, 0u);
+    const std::string madeLine = krtest::readEchoReport(report_)["cmdline"];
+    EXPECT_TRUE(madeLine == krtest::utf8(echo) || madeLine == "\"" + krtest::utf8(echo) + "\"") << madeLine;
+
+    std::wstring typed = setup;
+    CharLowerW(typed.data());
+    options.setEnv.insert(options.setEnv.end(), {{L"TMP", temp_.path()}, {L"TEMP", temp_.path()}});
+    const std::pair<std::wstring, std::string> cases[] = {{typed + L" /qn", " /qn"}, {L"", ""}};
+    for (const auto& [line, forwarded] : cases) {
+        SCOPED_TRACE(krtest::utf8(line));
+        const krtest::RunResult result = krtest::runCommandLine(setup, line, options);
+        EXPECT_EQ(result.exitCode, 0u) << result.err;
+        const std::string commandLine = installerSide().first;
+        EXPECT_TRUE(std::regex_match(commandLine, std::regex(kInstallerUpToPackage + forwarded, std::regex::icase)))
+            << commandLine;
+        EXPECT_TRUE(sampleInstalled());
+    }
+    EXPECT_TRUE(leftovers().empty());
 }
 
 TEST_F(InstallRoad, FailingPackageGivesTheInstallerCodeAndNoBox) {

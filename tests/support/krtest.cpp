@@ -242,7 +242,7 @@ StartedProgram::StartedProgram(const std::wstring& program, const std::wstring& 
     // the program's code ran; the host failed, not the program, so that start is tried again.
     std::string startupOutput;
     for (int attempt = 1;; ++attempt) {
-        if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+        if (CreateProcessW(program.c_str(), line.empty() ? nullptr : line.data(), nullptr, nullptr, TRUE,
                            CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | options.creationFlags, environment.data(),
                            options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(), &startup,
                            &process)) {

@@ -39,8 +39,9 @@ struct RunResult {
     std::vector<Dialog> dialogs; // message boxes the child or its children showed; each was answered with OK
 };
 
-// Starts `program` with `commandLine` (the whole line, program name included), captures its standard
-// streams, answers its message boxes with OK and waits for it.
+// Starts `program` with `commandLine` (the whole line, program name included; empty for none, so that the
+// system makes the line from `program`), captures its standard streams, answers its message boxes with OK and
+// waits for it.
 RunResult runCommandLine(const std::wstring& program, const std::wstring& commandLine, const RunOptions& options = {});
 
 // As runCommandLine, with the line composed from `args` by the usual quoting rules.

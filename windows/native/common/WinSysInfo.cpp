@@ -46,6 +46,26 @@ tstring getModulePath(HMODULE module = nullptr) {
     }
 }
 
+// The process command line, with the program's own full path put in double quotes when the line begins with
+// it unquoted (ignoring case) and a blank, a tab or the end follows. CreateProcess makes such a line from a
+// path alone, and a line typed or stored unquoted gives one; the system's split would end the program name at
+// the path's first blank and hand the rest of the path on as arguments. A path holds no double quote, so
+// quoting it keeps it one element. Any other line is returned unchanged.
+tstring commandLineWithOwnPathWhole() {
+    const tstring commandLine = GetCommandLineW();
+    const tstring ownPath = getModulePath();
+    const size_t length = ownPath.size();
+    const bool beginsWithOwnPath =
+        commandLine.size() >= length &&
+        CompareStringOrdinal(commandLine.c_str(), static_cast<int>(length), ownPath.c_str(), static_cast<int>(length),
+                             TRUE) == CSTR_EQUAL &&
+        (commandLine.size() == length || commandLine[length] == L' ' || commandLine[length] == L'\t');
+    if (!beginsWithOwnPath) {
+        return commandLine;
+    }
+    return L'"' + commandLine.substr(0, length) + L'"' + commandLine.substr(length);
+}
+
 // `errorOccurred` null: an unset or unreadable variable raises instead of being flagged.
 tstring getEnvVariableImpl(const tstring& name, bool* errorOccurred) {
     std::vector<wchar_t> buffer(kEnvValueBufferSize);
@@ -120,8 +140,9 @@ tstring getTempDirImpl(TempPathFunction function) {
 } // namespace
 
 tstring_array getCommandArgs(CommandArgProgramNameMode mode) {
+    const tstring commandLine = commandLineWithOwnPathWhole();
     int count = 0;
-    const std::unique_ptr<wchar_t*, LocalFreeDeleter> args(CommandLineToArgvW(GetCommandLineW(), &count));
+    const std::unique_ptr<wchar_t*, LocalFreeDeleter> args(CommandLineToArgvW(commandLine.c_str(), &count));
     if (!args) {
         const DWORD code = GetLastError();
         KR_RAISE(SysError(MessageBuilder() << "CommandLineToArgvW failed", CommandLineToArgvW, code, "System error"));
@@ -134,7 +155,7 @@ tstring_array getCommandArgs(CommandArgProgramNameMode mode) {
 }
 
 tstring getArgumentText() {
-    const tstring commandLine = GetCommandLineW();
+    const tstring commandLine = commandLineWithOwnPathWhole();
     // The program name ends where the system's own split ends it: at the closing quote of a quoted name,
     // otherwise at the first blank. Backslashes mean nothing there.
     size_t end = 0;

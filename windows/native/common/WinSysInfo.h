@@ -12,11 +12,12 @@ namespace SysInfo {
 // Whether getCommandArgs keeps the program's own path; only ExcludeProgramName drops it.
 enum class CommandArgProgramNameMode : int32_t { IncludeProgramName = 0, ExcludeProgramName = 1 };
 
-// The process command line as split by CommandLineToArgvW, pieces unchanged.
+// The process command line as split by CommandLineToArgvW, pieces unchanged. A line that begins with the
+// program's own full path unquoted holds that path as one element, blanks and all.
 tstring_array getCommandArgs(CommandArgProgramNameMode mode);
 
 // The process command line as typed after the program name: without that name's token and the blanks that
-// follow it, everything else unchanged.
+// follow it, everything else unchanged. The program's own full path, unquoted at the start, is one token.
 tstring getArgumentText();
 
 // The module that contains this code; no reference is taken.

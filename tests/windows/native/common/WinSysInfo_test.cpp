@@ -144,12 +144,26 @@ TEST(CommandArgs, ProgramPathAloneGivesNoArgumentsOrOnlyItself) {
 TEST(CommandArgs, ArgumentTextIsTheLineAfterTheProgramNameAsTyped) {
     const std::wstring probe = krtest::binPath(L"kr-frame-probe.exe");
     const std::wstring typed = L"args  INSTALLDIR=\"C:\\Some Dir\\\" \"two  words\"\tx\\\"y ";
-    // A quoted name ends at its closing quote, an unquoted one at the first blank; the blanks after it go.
-    for (const std::wstring& name : {krtest::quoteArgument(probe) + L" \t ", std::wstring(L"probe "),
-                                     std::wstring(L"\"pro be\"")}) {
-        const krtest::RunResult result = krtest::runCommandLine(probe, name + typed, probeOptions());
+    std::wstring ownPath = probe;
+    CharLowerW(ownPath.data());
+    // What follows the first blanks of `line`: where the system's split ends an unquoted name.
+    const auto afterFirstBlanks = [](const std::wstring& line) {
+        return line.substr(line.find_first_not_of(L" \t", line.find_first_of(L" \t")));
+    };
+    const std::wstring longerName = probe + L"x " + typed;
+    // A quoted name ends at its closing quote, an unquoted one at the first blank, and the program's own path
+    // unquoted, in any case, at its end when a blank follows; the blanks after it go.
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {krtest::quoteArgument(probe) + L" \t " + typed, typed},
+        {L"probe " + typed, typed},
+        {L"\"pro be\"" + typed, typed},
+        {ownPath + L"\t" + typed, typed},
+        {longerName, afterFirstBlanks(longerName)},
+    };
+    for (const auto& [line, text] : cases) {
+        const krtest::RunResult result = krtest::runCommandLine(probe, line, probeOptions());
         ASSERT_EQ(result.exitCode, 0u) << result.err;
-        EXPECT_EQ(parseArgsReport(result.out).text, typed) << krtest::utf8(name);
+        EXPECT_EQ(parseArgsReport(result.out).text, text) << krtest::utf8(line);
     }
 }
 
