@@ -79,37 +79,77 @@ std::unique_ptr<ByteSource> openInput(const std::string& path) {
     return std::make_unique<MemorySource>(bytes);
 }
 
-// The temporary file is a buffer; commit() moves it into the map.
-struct OutputFile::State {
-    std::string destination;
-    memory::Bytes bytes;
+// An open file is its name; its bytes live in the map from its creation, as a temporary file lives on a disk.
+struct SystemFile {
+    std::string path;
 };
 
-OutputFile::OutputFile(const std::string& destination) : state_(std::make_unique<State>()) {
-    if (kindOf(parentOf(destination)) != FileKind::Directory) {
-        throw Error("Cannot create a temporary file beside '" + destination + "'");
+void SystemFileCloser::operator()(SystemFile* file) const { delete file; }
+
+namespace output {
+
+std::string createExclusive(const std::string& path, OutputUse, SystemFileHandle* file, bool* taken) {
+    *taken = kindOf(path) != FileKind::Missing;
+    if (*taken || kindOf(parentOf(path)) != FileKind::Directory) {
+        return "cannot create it";
     }
-    state_->destination = destination;
+    memory::files()[path];
+    file->reset(new SystemFile{path});
+    return std::string();
 }
 
-OutputFile::~OutputFile() = default;
+std::string write(SystemFile& file, ByteView bytes) { return writeAt(file, existingFile(file.path).size(), bytes); }
 
-void OutputFile::write(ByteView bytes) { writeAt(state_->bytes.size(), bytes); }
-
-// As on a file, writing past the end extends it.
-void OutputFile::writeAt(uint64_t offset, ByteView bytes) {
-    memory::Bytes& file = state_->bytes;
+// As on a disk, writing past the end extends the file.
+std::string writeAt(SystemFile& file, uint64_t offset, ByteView bytes) {
+    memory::Bytes& data = existingFile(file.path);
     fuzz::require(offset + bytes.size <= kMaxOutputSize, "an output of at most 64 MiB, not one reaching " +
                                                             std::to_string(offset + bytes.size) + " bytes");
-    file.resize(std::max<uint64_t>(file.size(), offset + bytes.size));
-    std::copy(bytes.data, bytes.data + bytes.size, file.begin() + static_cast<std::ptrdiff_t>(offset));
+    data.resize(std::max<uint64_t>(data.size(), offset + bytes.size));
+    std::copy(bytes.data, bytes.data + bytes.size, data.begin() + static_cast<std::ptrdiff_t>(offset));
+    return std::string();
 }
 
-void OutputFile::commit() { memory::files()[state_->destination] = std::move(state_->bytes); }
+std::string flushToDisk(SystemFile&) { return std::string(); }
+
+std::string close(SystemFileHandle) { return std::string(); }
+
+std::string replaceBy(const std::string& destination, const std::string& temporary) {
+    memory::files()[destination] = std::move(existingFile(temporary));
+    memory::files().erase(temporary);
+    return std::string();
+}
+
+std::string flushDirectory(const std::string&) { return std::string(); }
+
+void removeFile(const std::string& path) { memory::files().erase(path); }
+
+uint64_t processId() { return 1; }
+
+uint64_t clockTicks() {
+    static uint64_t ticks = 0;
+    return ++ticks;
+}
+
+void removeOnInterrupt(const std::string&) {}
+
+void holdInterrupts() {}
+
+void releaseInterrupts() {}
+
+} // namespace output
+
+void removeOutputsOnInterrupt() {}
 
 std::map<std::string, std::string> readProperties(const std::string& packagePath) {
     existingFile(packagePath);
     return memory::properties();
+}
+
+// The harnesses' packages carry no icon.
+std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, const std::string&) {
+    existingFile(packagePath);
+    return std::nullopt;
 }
 
 void writeLine(Stream stream, const std::string& text) { memory::lines().push_back({stream, text}); }

@@ -24,9 +24,8 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 corpus="$scratch/corpus"
 mkdir -p "$corpus"
-for script in "${KR_FUZZ_CRAFT[@]}"; do
-  python3 "$script" "$corpus"
-done
+python3 "$KR_FUZZ_FOUND" "$corpus"
+python3 "$KR_FUZZ_CRAFTED" "$KR_FUZZ_SEEDS/launcher.exe" "$KR_FUZZ_SEEDS/setup.exe" "$corpus"
 cp "$KR_FUZZ_SEEDS"/* "$corpus"
 
 if [ "$mode" = run ]; then
