@@ -20,8 +20,8 @@ namespace pack {
 
 namespace {
 
-const char kUsageLines[] = "Usage: kestrel-pack [--launcher <kestrel-launcher.exe>] [--icon <file.ico> | --no-icon]\n"
-                           "                   <product.msi> <setup.exe>\n"
+const char kUsageLines[] = "Usage: kestrel-pack [--launcher <kestrel-launcher.exe>] [--icon <file.ico> | --no-icon] "
+                           "<product.msi> <setup.exe>\n"
                            "       kestrel-pack --info <setup.exe> [--json]\n"
                            "       kestrel-pack --extract <setup.exe> <product.msi> [--force]";
 

@@ -82,7 +82,8 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
     const std::string signedCopy = inputs.file("signed-launcher.exe");
     writeFile(signedCopy, signedLauncher());
     const std::string cut = inputs.file("cut-launcher.exe");
-    writeFile(cut, readFile(kLauncher).substr(0, 1024));
+    const size_t launcherSize = readFile(kLauncher).size();
+    writeFile(cut, readFile(kLauncher).substr(0, launcherSize / 2));
     const std::string packed = inputs.file("packed.exe");
     pack::pack({kLauncher, kPackage, packed});
     const std::string foreignProgram = kLauncher.substr(0, kLauncher.rfind('/')) + "/kestrel-pack.exe";
@@ -123,7 +124,8 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
         {kLauncher, kPackage, kPackage, "The output '" + kPackage + "' would replace an input of the packer"},
         {text, kPackage, existing, "The launcher '" + text + "' cannot be packed: it is not a Windows executable"},
         {cut, kPackage, existing,
-         "The launcher '" + cut + "' cannot be packed: it is incomplete: it has 1024 bytes, its headers need 4096"},
+         "The launcher '" + cut + "' cannot be packed: it is incomplete: it has " + std::to_string(launcherSize / 2) +
+             " bytes, its headers need " + std::to_string(launcherSize)},
         {signedCopy, kPackage, existing,
          "The launcher '" + signedCopy +
              "' cannot be packed: it is signed, and its signature would not hold for the setup"},

@@ -11,6 +11,7 @@ import struct
 import sys
 
 RT_RCDATA = 10
+RT_VERSION = 16
 HIGH = 0x80000000
 
 
@@ -238,8 +239,11 @@ def launcher_cases(launcher):
         'huge-file-alignment': patched(launcher, [(pe.opt + 36, 0x10000000)]),
         'overlapping-virtual-ranges': patched(launcher, [(pe.field(index - 1, 8), 0x2000)]),
         'raw-overlaps-rsrc': patched(launcher, [(pe.field(index + 1, 20), rsrc_raw)]),
+        # With the packer's three, 65,536 names under the raw-data type. The launcher's version block stays, for
+        # its mark; its other resources would take the tree past the entries a reader allows.
         'names-65536-under-one-type': with_resources(
-            launcher, lambda rva: build_tree(many_names(65536 - 3), rva)),
+            launcher, lambda rva: build_tree([r for r in read_tree(pe) if r[0] == RT_VERSION] +
+                                             many_names(65536 - 3), rva)),
     }
 
 
@@ -259,7 +263,9 @@ def setup_cases(setup):
         'digest-trailing-nul': replaced({(RT_RCDATA, 'MSI_DIGEST'): digest + b'\x00'}),
         'digest-and-code-control-oversize': replaced({(RT_RCDATA, 'MSI_DIGEST'): noise,
                                                       (RT_RCDATA, 'PRODUCT_CODE'): noise}),
-        'resource-bound-other-section': patched(setup, [(pe.field(index - 1, 16), pe.section(index - 1)[2] + 16)]),
+        # The section before the resources grows 16 bytes into them, across any gap between the two.
+        'resource-bound-other-section': patched(
+            setup, [(pe.field(index - 1, 16), pe.section(index)[3] - pe.section(index - 1)[3] + 16)]),
         'resource-offset-outside': with_resources(setup, raw_tree(outside_offset)),
         'truncated': setup[:len(setup) * 2 // 3],
     }
