@@ -153,12 +153,10 @@ for ((run = 0; run < runs; run++)); do
 done
 rm -rf "$native_dir"
 
-# --info on the worst crafted setup: KR_BENCH_WORST_INFO names it, or seeds.py makes its own.
+# --info on the worst crafted setup: the largest resource tree the packer's rules allow, from craft.py.
 echo "worst crafted --info" >&2
-worst=${KR_BENCH_WORST_INFO:-$out/worst-info.exe}
-if [ -z "${KR_BENCH_WORST_INFO:-}" ]; then
-  python3 "$here/../tests/tools/fuzz/seeds.py" --worst-info "$worst"
-fi
+worst=$out/worst-info.exe
+python3 "$here/../tests/tools/crafted/craft.py" --worst-case "$build/bin/kestrel-launcher.exe" "$worst"
 echo "info bytes.worst-info $(stat -c %s "$worst")" >>"$samples"
 for ((run = 0; run < runs; run++)); do
   # The milliseconds and the peak resident KiB of one run; a refusal (exit 1) counts as well as a description.

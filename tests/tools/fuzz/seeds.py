@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """Small inputs for fuzzing the packer: a tiny launcher image and a tiny setup made from it, a version block as
-the packer builds it, and product code texts. With --worst-info, the largest resource tree a setup may carry.
+the packer builds it, and product code texts.
 
   seeds.py OUTPUT_DIR
-  seeds.py --worst-info OUTPUT_FILE
 """
 import os
 import struct
@@ -154,15 +153,6 @@ def setup_resources(package):
     return resources
 
 
-def worst_info():
-    """A setup with as many distinct names under one type as a directory can count, each with its own text."""
-    resources = setup_resources(b"package")
-    named = sum(1 for kind, name, _ in resources if kind == RAW_DATA)
-    for n in range(65535 - named):
-        resources[RAW_DATA, f"N{n:07}", 0] = b""
-    return image(resources)
-
-
 SEEDS = {
     "mini-launcher.exe": lambda: image(launcher_resources()),
     "mini-setup.exe": lambda: image(setup_resources(bytes(range(256)) * 2)),
@@ -183,10 +173,6 @@ def write_cases(arguments, cases, usage):
 
 
 def main():
-    if len(sys.argv) == 3 and sys.argv[1] == "--worst-info":
-        with open(sys.argv[2], "wb") as out:
-            out.write(worst_info())
-        return
     write_cases(sys.argv[1:], SEEDS, __doc__)
 
 
