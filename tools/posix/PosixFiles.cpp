@@ -17,7 +17,6 @@ namespace pack::platform {
 
 namespace {
 
-
 // The system's text for `code`.
 std::string reason(int code) { return std::strerror(code); }
 

@@ -17,7 +17,6 @@ namespace pack::platform {
 
 namespace {
 
-
 // The system's text for `code`.
 std::string reason(DWORD code) { return narrow(getSystemErrorText(code, nullptr)); }
 
