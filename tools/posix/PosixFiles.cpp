@@ -1,4 +1,5 @@
 // File access on POSIX systems: paths, file queries, inputs read a piece at a time, the system calls of outputs.
+#include "FileDescriptor.h"
 #include "PackError.h"
 #include "Platform.h"
 
@@ -19,32 +20,6 @@ namespace {
 
 // The system's text for `code`.
 std::string reason(int code) { return std::strerror(code); }
-
-// One open file descriptor, closed with the owner; close keeps errno.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            const int saved = errno;
-            ::close(fd_);
-            errno = saved;
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    void reset(int fd) {
-        close();
-        fd_ = fd;
-    }
-    // Closes now and reports the result, which for some file systems is the first news of a failed write.
-    bool close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
-
-private:
-    int fd_;
-};
 
 // A file read with pread into a buffer that grows to the largest piece asked for.
 class FileSource : public ByteSource {
