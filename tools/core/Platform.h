@@ -86,7 +86,7 @@ uint64_t clockTicks();
 // An interruption that ends the program (see removeOutputsOnInterrupt) removes this file first; empty: none.
 void removeOnInterrupt(const std::string& path);
 // From holdInterrupts to releaseInterrupts an interruption waits, so that a file and the record of it for
-// removeOnInterrupt change as one step.
+// removeOnInterrupt change as one step. Holds nest; only the thread that writes the outputs takes them.
 void holdInterrupts();
 void releaseInterrupts();
 
