@@ -55,10 +55,21 @@ public:
     void commit();
 
 private:
+    // The owner of the temporary file from the moment it exists until it is moved into place, even when the
+    // constructor fails after creating it: removes the file named by `path` when it goes; empty: none.
+    struct Temporary {
+        Temporary() = default;
+        ~Temporary();
+        Temporary(const Temporary&) = delete;
+        Temporary& operator=(const Temporary&) = delete;
+
+        std::string path;
+    };
+
     std::string destination_;
-    std::string temporary_;
+    Temporary temporary_;
+    // Closed before the temporary file is removed, as members go in reverse order.
     SystemFileHandle file_;
-    bool committed_ = false;
 };
 
 // The system calls of OutputFile, one layer's each. A call that fails returns the system's reason, and one that

@@ -185,7 +185,9 @@ std::string writeWhole(ByteView bytes, Transfer transfer) {
 
 } // namespace
 
+// The owner comes first, so that nothing can fail between the file's creation and its handing over.
 std::string createExclusive(const std::string& path, OutputUse use, SystemFileHandle* file, bool* taken) {
+    SystemFileHandle created(new SystemFile{FileDescriptor(-1)});
     const mode_t mode = use == OutputUse::Program ? 0777 : 0666;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
@@ -193,7 +195,8 @@ std::string createExclusive(const std::string& path, OutputUse use, SystemFileHa
         *taken = code == EEXIST;
         return reason(code);
     }
-    file->reset(new SystemFile{FileDescriptor(fd)});
+    created->descriptor.reset(fd);
+    *file = std::move(created);
     return std::string();
 }
 
