@@ -174,8 +174,7 @@ std::string failure() {
 std::string createExclusive(const std::string& path, OutputUse, SystemFileHandle* file, bool* taken) {
     SystemFileHandle created(new SystemFile{});
     DWORD code = ERROR_SUCCESS;
-    created->handle =
-        openFile(path, GENERIC_WRITE, FILE_SHARE_DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &code);
+    created->handle = openFile(path, GENERIC_WRITE, FILE_SHARE_DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &code);
     if (!created->handle.get()) {
         *taken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
         return reason(code);
