@@ -38,28 +38,30 @@ public:
 OutputFile::OutputFile(const std::string& destination, OutputUse use) : destination_(destination) {
     const std::string directory = parentOf(destination);
     for (int attempt = 0; !file_; ++attempt) {
-        const std::string candidate =
+        std::string candidate =
             joinPath(directory, temporaryFileName(output::processId(), output::clockTicks(), attempt));
         bool taken = false;
         const HeldInterrupts held;
         const std::string reason = output::createExclusive(candidate, use, &file_, &taken);
         if (file_) {
-            temporary_ = candidate;
-            output::removeOnInterrupt(temporary_);
+            // A move cannot fail: the file has its owner before anything else is tried.
+            temporary_.path = std::move(candidate);
+            output::removeOnInterrupt(temporary_.path);
         } else if (!taken || attempt + 1 == kTemporaryNameAttempts) {
             require(reason, "Cannot create a temporary file in " + quoted(directory));
         }
     }
 }
 
-OutputFile::~OutputFile() {
-    if (!committed_) {
-        file_.reset();
+OutputFile::Temporary::~Temporary() {
+    if (!path.empty()) {
         const HeldInterrupts held;
-        output::removeFile(temporary_);
+        output::removeFile(path);
         output::removeOnInterrupt(std::string());
     }
 }
+
+OutputFile::~OutputFile() = default;
 
 void OutputFile::write(ByteView bytes) {
     requireWritten(output::write(*file_, bytes), destination_);
@@ -76,10 +78,10 @@ void OutputFile::commit() {
     requireWritten(output::close(std::move(file_)), destination_);
     {
         const HeldInterrupts held;
-        require(output::replaceBy(destination_, temporary_),
-                "Cannot move " + quoted(temporary_) + " to " + quoted(destination_));
+        require(output::replaceBy(destination_, temporary_.path),
+                "Cannot move " + quoted(temporary_.path) + " to " + quoted(destination_));
         output::removeOnInterrupt(std::string());
-        committed_ = true;
+        temporary_.path.clear();
     }
     const std::string directory = parentOf(destination_);
     require(output::flushDirectory(directory), "Wrote " + quoted(destination_) + ", but cannot flush " +

@@ -55,10 +55,21 @@ public:
     void commit();
 
 private:
+    // The owner of the temporary file from the moment it exists until it is moved into place, even when the
+    // constructor fails after creating it: removes the file named by `path` when it goes; empty: none.
+    struct Temporary {
+        Temporary() = default;
+        ~Temporary();
+        Temporary(const Temporary&) = delete;
+        Temporary& operator=(const Temporary&) = delete;
+
+        std::string path;
+    };
+
     std::string destination_;
-    std::string temporary_;
+    Temporary temporary_;
+    // Closed before the temporary file is removed, as members go in reverse order.
     SystemFileHandle file_;
-    bool committed_ = false;
 };
 
 // The system calls of OutputFile, one layer's each. A call that fails returns the system's reason, and one that
@@ -86,7 +97,7 @@ uint64_t clockTicks();
 // An interruption that ends the program (see removeOutputsOnInterrupt) removes this file first; empty: none.
 void removeOnInterrupt(const std::string& path);
 // From holdInterrupts to releaseInterrupts an interruption waits, so that a file and the record of it for
-// removeOnInterrupt change as one step.
+// removeOnInterrupt change as one step. Holds nest; only the thread that writes the outputs takes them.
 void holdInterrupts();
 void releaseInterrupts();
 

@@ -4,6 +4,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace pack::platform {
@@ -17,6 +18,8 @@ constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 char pendingPath[PATH_MAX];
 volatile sig_atomic_t pathIsSet = 0;
 
+// Holds by the packer's own thread: how many are open, and the mask the outermost found.
+unsigned heldDepth = 0;
 sigset_t savedMask;
 
 sigset_t endingSignals() {
@@ -50,11 +53,17 @@ void removeOnInterrupt(const std::string& path) {
 }
 
 void holdInterrupts() {
-    const sigset_t set = endingSignals();
-    sigprocmask(SIG_BLOCK, &set, &savedMask);
+    if (heldDepth++ == 0) {
+        const sigset_t set = endingSignals();
+        pthread_sigmask(SIG_BLOCK, &set, &savedMask);
+    }
 }
 
-void releaseInterrupts() { sigprocmask(SIG_SETMASK, &savedMask, nullptr); }
+void releaseInterrupts() {
+    if (--heldDepth == 0) {
+        pthread_sigmask(SIG_SETMASK, &savedMask, nullptr);
+    }
+}
 
 } // namespace output
 

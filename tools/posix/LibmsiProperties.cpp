@@ -1,13 +1,14 @@
 // Reading the Property and Icon tables of an installer package through libmsi, the library of msitools.
+#include "FileDescriptor.h"
 #include "PackError.h"
 #include "Platform.h"
+#include "Text.h"
 
 #include <libmsi.h>
 
 #include <gio/gio.h>
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -49,8 +50,10 @@ private:
     guint handler_;
 };
 
-// ": <libmsi's text>", or nothing when it gave none.
-std::string detail(const ErrorPtr& error) { return error && error->message ? std::string(": ") + error->message : ""; }
+// ": <libmsi's text>", escaped since it may quote the file, or nothing when it gave none.
+std::string detail(const ErrorPtr& error) {
+    return error && error->message ? ": " + printable(error->message) : std::string();
+}
 
 std::string field(LibmsiRecord* record, guint index) {
     const StringPtr text(libmsi_record_get_string(record, index));
@@ -60,12 +63,11 @@ std::string field(LibmsiRecord* record, guint index) {
 // libmsi tells a file it may not read from one that is no package only by its warnings; opening it first gives the
 // system's reason.
 void requireReadable(const std::string& packagePath) {
-    const int fd = ::open(packagePath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const FileDescriptor opened(::open(packagePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (opened.get() < 0) {
         const int code = errno;
         throw Error("Cannot open the package " + quoted(packagePath) + ": " + std::strerror(code));
     }
-    ::close(fd);
 }
 
 GObjectPtr<LibmsiDatabase> openDatabase(const std::string& packagePath) {
@@ -80,11 +82,15 @@ GObjectPtr<LibmsiDatabase> openDatabase(const std::string& packagePath) {
     return database;
 }
 
-// A database without the table (a merge module, say) has no rows rather than a broken query.
-bool hasTable(LibmsiDatabase* database, const char* table) {
+// A database without the table (a merge module, say) has no rows rather than a broken query; any other failure
+// raises Error naming the package.
+bool hasTable(LibmsiDatabase* database, const char* table, const std::string& packagePath) {
     GError* raw = nullptr;
     const bool persistent = libmsi_database_is_table_persistent(database, table, &raw);
     const ErrorPtr error(raw);
+    if (error && !g_error_matches(error.get(), LIBMSI_RESULT_ERROR, LIBMSI_RESULT_INVALID_TABLE)) {
+        throw Error(std::string("Cannot read the ") + table + " table of '" + packagePath + "'" + detail(error));
+    }
     return persistent;
 }
 
@@ -108,7 +114,7 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
     const QuietLibraryWarnings quiet;
     const GObjectPtr<LibmsiDatabase> database = openDatabase(packagePath);
     std::map<std::string, std::string> properties;
-    if (!hasTable(database.get(), "Property")) {
+    if (!hasTable(database.get(), "Property", packagePath)) {
         return properties;
     }
     const GObjectPtr<LibmsiQuery> query =
@@ -133,7 +139,7 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
 std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, const std::string& name) {
     const QuietLibraryWarnings quiet;
     const GObjectPtr<LibmsiDatabase> database = openDatabase(packagePath);
-    if (!hasTable(database.get(), "Icon")) {
+    if (!hasTable(database.get(), "Icon", packagePath)) {
         return std::nullopt;
     }
     const GObjectPtr<LibmsiRecord> key(libmsi_record_new(1));

@@ -1,4 +1,5 @@
 // File access on POSIX systems: paths, file queries, inputs read a piece at a time, the system calls of outputs.
+#include "FileDescriptor.h"
 #include "PackError.h"
 #include "Platform.h"
 
@@ -17,35 +18,8 @@ namespace pack::platform {
 
 namespace {
 
-
 // The system's text for `code`.
 std::string reason(int code) { return std::strerror(code); }
-
-// One open file descriptor, closed with the owner; close keeps errno.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            const int saved = errno;
-            ::close(fd_);
-            errno = saved;
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    void reset(int fd) {
-        close();
-        fd_ = fd;
-    }
-    // Closes now and reports the result, which for some file systems is the first news of a failed write.
-    bool close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
-
-private:
-    int fd_;
-};
 
 // A file read with pread into a buffer that grows to the largest piece asked for.
 class FileSource : public ByteSource {
@@ -211,7 +185,9 @@ std::string writeWhole(ByteView bytes, Transfer transfer) {
 
 } // namespace
 
+// The owner comes first, so that nothing can fail between the file's creation and its handing over.
 std::string createExclusive(const std::string& path, OutputUse use, SystemFileHandle* file, bool* taken) {
+    SystemFileHandle created(new SystemFile{FileDescriptor(-1)});
     const mode_t mode = use == OutputUse::Program ? 0777 : 0666;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
@@ -219,7 +195,8 @@ std::string createExclusive(const std::string& path, OutputUse use, SystemFileHa
         *taken = code == EEXIST;
         return reason(code);
     }
-    file->reset(new SystemFile{FileDescriptor(fd)});
+    created->descriptor.reset(fd);
+    *file = std::move(created);
     return std::string();
 }
 

@@ -1,6 +1,7 @@
 // Reading the Property and Icon tables of an installer package through msi.dll.
 #include "PackError.h"
 #include "Platform.h"
+#include "Text.h"
 #include "WideText.h"
 
 #include "Log.h"
@@ -62,7 +63,8 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
         }
         return properties;
     } catch (const KrErrorBase& error) {
-        throw Error(error.bareMessage());
+        // The system's text, escaped like all text that is not the packer's own.
+        throw Error(printable(error.bareMessage()));
     }
 }
 
@@ -71,11 +73,15 @@ std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, 
     require(MsiOpenDatabaseW(widen(packagePath).c_str(), MSIDBOPEN_READONLY, &opened),
             "Cannot open '" + packagePath + "' as a Windows Installer package");
     const msi::Handle database(opened);
+    const std::string failure = "Cannot read the Icon table of '" + packagePath + "'";
     // A database without the table (a merge module, say) has no rows rather than a broken query.
-    if (MsiDatabaseIsTablePersistentW(database.get(), L"Icon") != MSICONDITION_TRUE) {
+    const MSICONDITION persistent = MsiDatabaseIsTablePersistentW(database.get(), L"Icon");
+    if (persistent == MSICONDITION_ERROR) {
+        throw Error(failure);
+    }
+    if (persistent != MSICONDITION_TRUE) {
         return std::nullopt;
     }
-    const std::string failure = "Cannot read the Icon table of '" + packagePath + "'";
     require(MsiDatabaseOpenViewW(database.get(), L"SELECT `Data` FROM `Icon` WHERE `Name` = ?", &opened), failure);
     const msi::Handle view(opened);
     const msi::Handle key(MsiCreateRecord(1));

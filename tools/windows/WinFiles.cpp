@@ -17,7 +17,6 @@ namespace pack::platform {
 
 namespace {
 
-
 // The system's text for `code`.
 std::string reason(DWORD code) { return narrow(getSystemErrorText(code, nullptr)); }
 
@@ -170,15 +169,17 @@ std::string failure() {
 
 } // namespace
 
-// Others may delete the file while it is written: the console's control handler does so on another thread.
+// Others may delete the file while it is written: the console's control handler does so on another thread. The
+// owner comes first, so that nothing can fail between the file's creation and its handing over.
 std::string createExclusive(const std::string& path, OutputUse, SystemFileHandle* file, bool* taken) {
+    SystemFileHandle created(new SystemFile{});
     DWORD code = ERROR_SUCCESS;
-    OwnedHandle created = openFile(path, GENERIC_WRITE, FILE_SHARE_DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &code);
-    if (!created.get()) {
+    created->handle = openFile(path, GENERIC_WRITE, FILE_SHARE_DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &code);
+    if (!created->handle.get()) {
         *taken = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
         return reason(code);
     }
-    file->reset(new SystemFile{std::move(created)});
+    *file = std::move(created);
     return std::string();
 }
 

@@ -20,5 +20,5 @@ public:
 
 private:
     uint32_t state_ = 0xFFFFFFFFu;
-    Method method_;
+    [[maybe_unused]] Method method_; // read only where the processor has a CRC instruction
 };

@@ -67,7 +67,11 @@ Database::Database(const tstring& path) : path_(path) {
 std::map<tstring, tstring> Database::properties() const {
     std::map<tstring, tstring> values;
     // A database without the table (a merge module, say) has no properties rather than a broken query.
-    if (MsiDatabaseIsTablePersistentW(handle_.get(), L"Property") != MSICONDITION_TRUE) {
+    const MSICONDITION persistent = MsiDatabaseIsTablePersistentW(handle_.get(), L"Property");
+    if (persistent == MSICONDITION_ERROR) {
+        KR_RAISE(MessageBuilder() << "Cannot read the Property table of '" << path_ << "'");
+    }
+    if (persistent != MSICONDITION_TRUE) {
         return values;
     }
 
