@@ -9,8 +9,10 @@ target_compile_definitions(kr_fuzz_core PRIVATE KR_VERSION_TEXT="${PROJECT_VERSI
 target_compile_options(kr_fuzz_core PUBLIC -fsanitize=fuzzer-no-link)
 target_link_libraries(kr_fuzz_core PUBLIC kr_flags)
 
-foreach(harness read-setup pack-launcher parsers)
+foreach(harness read-setup pack-launcher parsers icon)
   add_executable(fuzz-${harness} fuzz-${harness}.cpp)
   target_link_libraries(fuzz-${harness} PRIVATE kr_fuzz_core)
   target_link_options(fuzz-${harness} PRIVATE -fsanitize=fuzzer)
 endforeach()
+# The icon harness packs the launcher of the Windows tree, read from where the build puts it.
+target_compile_definitions(fuzz-icon PRIVATE KR_FUZZ_LAUNCHER="${KR_LAUNCHER}")

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Fuzzing the packer core, with what the native tree built and wrote to ENV (its fuzz.env):
 #   fuzz.sh replay ENV          the crafted files and the seeds through the sanitized kestrel-pack (--info,
-#                               --info --json, --extract, and packed as the launcher) and through every harness:
+#                               --info --json, --extract, packed as the launcher and as the icon) and through
+#                               every harness:
 #                               each exits 0 or 1 in time, no sanitizer report, no temporary file left (a test).
 #   fuzz.sh run ENV SECONDS     each harness fuzzed for SECONDS from the seeds and the crafted files, with its
 #                               executions and coverage; crashes are kept beside ENV, under crashes/ (make fuzz).
@@ -13,7 +14,7 @@ fi
 mode=$1
 # shellcheck source=/dev/null
 source "$2"
-harnesses=(read-setup pack-launcher parsers)
+harnesses=(read-setup pack-launcher parsers icon)
 # Sanitizer reports get exit codes of their own, apart from the packer's 0 and 1.
 export ASAN_OPTIONS=exitcode=86:detect_leaks=1
 export UBSAN_OPTIONS=exitcode=87:print_stacktrace=1
@@ -106,6 +107,8 @@ for file in "$corpus"/*; do
   check "$name: --extract" "$KR_FUZZ_BIN/kestrel-pack" --extract "$file" "$work/product.msi"
   check "$name: packed as the launcher" "$KR_FUZZ_BIN/kestrel-pack" --launcher "$file" "$KR_FUZZ_PACKAGE" \
     "$work/setup.exe"
+  check "$name: packed as the icon" "$KR_FUZZ_BIN/kestrel-pack" --launcher "$KR_FUZZ_SEEDS/launcher.exe" \
+    --icon "$file" "$KR_FUZZ_PACKAGE" "$work/setup.exe"
 done
 for harness in "${harnesses[@]}"; do
   for file in "$corpus"/*; do

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Small inputs for fuzzing the packer: a tiny launcher image and a tiny setup made from it, a version block as
-the packer builds it, and product code texts.
+"""Small inputs for fuzzing the packer: a tiny launcher image and a tiny setup made from it, a tiny executable with
+icon groups, a version block as the packer builds it, and product code texts.
 
   seeds.py OUTPUT_DIR
 """
@@ -9,7 +9,7 @@ import struct
 import sys
 
 BINARY, TEXT = 0, 1
-RAW_DATA, VERSION = 10, 16
+ICON, RAW_DATA, ICON_GROUP, VERSION = 3, 10, 14, 16
 ENGLISH = 0x409
 PRODUCT_CODE = b"{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}"
 FILE_ALIGNMENT, SECTION_ALIGNMENT = 0x200, 0x1000
@@ -153,9 +153,30 @@ def setup_resources(package):
     return resources
 
 
+def icon_group(images):
+    """An icon group directory: (width, id, image) entries, the image bytes only for their size."""
+    entries = b"".join(struct.pack("<BBBBHHIH", width, width, 0, 0, 1, 32, len(image), ident)
+                       for width, ident, image in images)
+    return struct.pack("<HHH", 0, 1, len(images)) + entries
+
+
+def iconic_resources():
+    """Two icon groups, the named one first, sharing an image: a 16-pixel bitmap, a 32-pixel one and a PNG
+    (the images are only their headers and a few pixels)."""
+    small = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, 0, 0, 0, 0, 0) + bytes(64)
+    large = struct.pack("<IiiHHIIiiII", 40, 32, 64, 1, 32, 0, 0, 0, 0, 0, 0) + bytes(64)
+    png = b"\x89PNG\r\n\x1a\n" + bytes(40)
+    resources = launcher_resources()
+    resources.update({(ICON, 1, ENGLISH): small, (ICON, 2, ENGLISH): large, (ICON, 3, 0): png,
+                      (ICON_GROUP, "MAIN", ENGLISH): icon_group([(16, 1, small), (32, 2, large), (0, 3, png)]),
+                      (ICON_GROUP, 1, ENGLISH): icon_group([(32, 2, large)])})
+    return resources
+
+
 SEEDS = {
     "mini-launcher.exe": lambda: image(launcher_resources()),
     "mini-setup.exe": lambda: image(setup_resources(bytes(range(256)) * 2)),
+    "iconic.exe": lambda: image(iconic_resources()),
     "version-block.bin": version_block,
     "product-code-braced.txt": lambda: PRODUCT_CODE,
     "product-code-bare.txt": lambda: b"6f1c2b9e4d7a4e35a0b893c5d2e1f604",
