@@ -1,7 +1,7 @@
-// Reading .ico files and icon groups, and writing an icon group: directories of 16-byte entries with file offsets
-// (.ico) and of 14-byte entries with the numbers of icon image resources (groups).
+// Icon directories: 16-byte entries with file offsets (.ico), 14-byte entries with image numbers (groups).
 #include "Icon.h"
 
+#include "ImageRules.h"
 #include "PackError.h"
 
 #include <algorithm>
@@ -12,7 +12,6 @@ namespace pack {
 
 namespace {
 
-constexpr uint16_t kDosSignature = 0x5A4D; // "MZ"
 constexpr uint64_t kDirectoryHeaderSize = 6;
 constexpr uint64_t kFileEntrySize = 16;
 constexpr uint64_t kGroupEntrySize = 14;
@@ -40,18 +39,26 @@ uint16_t directoryCount(ByteView header, const char* notADirectory) {
     return getLe16(header.data + 4);
 }
 
+// The entries of a group directory; only the bytes they take are read.
 std::vector<GroupEntry> readGroupDirectory(const ResourceData& group) {
     const char* const damaged = "its icon group is damaged";
-    const ByteView bytes = group.source->read(group.offset, group.size);
-    const uint16_t count = directoryCount(bytes, damaged);
-    if (kDirectoryHeaderSize + count * kGroupEntrySize > bytes.size) {
+    const uint16_t count = directoryCount(
+        group.size < kDirectoryHeaderSize ? ByteView{} : group.source->read(group.offset, kDirectoryHeaderSize),
+        damaged);
+    const uint64_t size = kDirectoryHeaderSize + count * kGroupEntrySize;
+    if (size > group.size) {
         throw FormatError(damaged);
     }
+    const ByteView view = group.source->read(group.offset, size);
+    const std::vector<uint8_t> bytes(view.data, view.data + view.size);
     std::vector<GroupEntry> entries;
+    std::vector<uint16_t> numbers;
     for (uint16_t i = 0; i < count; ++i) {
-        const uint8_t* at = bytes.data + kDirectoryHeaderSize + i * kGroupEntrySize;
+        const uint8_t* at = bytes.data() + kDirectoryHeaderSize + i * kGroupEntrySize;
         entries.push_back(GroupEntry{entryFields(at), getLe16(at + 12)});
+        numbers.push_back(entries.back().id);
     }
+    checkIconGroupImages(std::move(numbers));
     return entries;
 }
 
@@ -67,9 +74,9 @@ FirstGroup firstGroup(const ResourceTree& resources) {
     if (groups == resources.types().end() || groups->second.empty()) {
         return FirstGroup{};
     }
-    const auto& [name, languages] = *groups->second.begin();
-    const auto& [language, data] = *languages.begin();
-    return FirstGroup{&name, language, &data};
+    const ResourceId& name = groups->second.begin()->first;
+    const auto* first = resources.first(kResourceTypeIconGroup, name);
+    return FirstGroup{&name, first->first, &first->second};
 }
 
 // Windows shows an icon image that is a PNG file or a bitmap without its file header.
@@ -92,27 +99,22 @@ std::vector<IconImage> readIconFile(ByteSource& source) {
     if (count == 0) {
         throw FormatError("it holds no images");
     }
-    const auto requireBytes = [fileSize](uint64_t needed, const char* what) {
-        if (needed > fileSize) {
-            throw FormatError("it is cut short: it has " + std::to_string(fileSize) + " bytes, " + what + " " +
-                              std::to_string(needed));
-        }
-    };
     const uint64_t directoryEnd = kDirectoryHeaderSize + count * kFileEntrySize;
-    requireBytes(directoryEnd, "its directory needs");
+    checkComplete(fileSize, directoryEnd, "its directory needs");
     const ByteView view = source.read(kDirectoryHeaderSize, count * kFileEntrySize);
     const std::vector<uint8_t> directory(view.data, view.data + view.size);
     std::vector<IconImage> images;
+    std::vector<FileRange> ranges;
     for (uint16_t i = 0; i < count; ++i) {
         const uint8_t* at = directory.data() + i * kFileEntrySize;
         const uint32_t size = getLe32(at + 8);
         const uint32_t offset = getLe32(at + 12);
-        if (offset < directoryEnd) {
-            throw FormatError("an image in it overlaps its directory");
-        }
-        requireBytes(uint64_t{offset} + size, "its images need");
         images.push_back(IconImage{entryFields(at), ResourceData{&source, offset, size, 0}});
-        requireImageFormat(images.back().data);
+        ranges.push_back(FileRange{offset, size});
+    }
+    checkIconFileImages(std::move(ranges), directoryEnd, fileSize);
+    for (const IconImage& image : images) {
+        requireImageFormat(image.data);
     }
     return images;
 }
@@ -150,7 +152,7 @@ IconSize IconImage::size() const {
 }
 
 std::vector<IconImage> readIcon(ByteSource& source) {
-    if (source.size() >= 2 && getLe16(source.read(0, 2).data) == kDosSignature) {
+    if (source.size() >= 2 && getLe16(source.read(0, 2).data) == pe::kDosSignature) {
         return readExecutableIcon(source);
     }
     return readIconFile(source);
@@ -175,28 +177,32 @@ std::string describeIconSizes(const std::vector<IconSize>& sizes) {
     return text;
 }
 
-IconGroup::IconGroup(const std::vector<IconImage>& images, ResourceTree& resources) {
-    ResourceId name(uint16_t{1});
-    std::set<uint16_t> replacedImages;
-    std::set<uint16_t> keptImages;
+IconGroupImages readIconGroups(const ResourceTree& resources) {
+    IconGroupImages images;
     const auto groups = resources.types().find(kResourceTypeIconGroup);
     if (groups != resources.types().end()) {
-        name = groups->second.begin()->first;
         bool first = true;
         for (const auto& [groupName, languages] : groups->second) {
             for (const auto& [language, data] : languages) {
                 for (const GroupEntry& entry : readGroupDirectory(data)) {
-                    (first ? replacedImages : keptImages).insert(entry.id);
+                    (first ? images.first : images.others).insert(entry.id);
                 }
             }
             first = false;
         }
     }
+    return images;
+}
+
+IconGroup::IconGroup(const std::vector<IconImage>& images, const IconGroupImages& groups, ResourceTree& resources) {
+    const auto existing = resources.types().find(kResourceTypeIconGroup);
+    const ResourceId name =
+        existing == resources.types().end() ? ResourceId(uint16_t{1}) : existing->second.begin()->first;
     for (const uint16_t language : resources.languages(kResourceTypeIconGroup, name)) {
         resources.remove(kResourceTypeIconGroup, name, language);
     }
-    for (const uint16_t id : replacedImages) {
-        if (keptImages.count(id) == 0) {
+    for (const uint16_t id : groups.first) {
+        if (groups.others.count(id) == 0) {
             for (const uint16_t language : resources.languages(kResourceTypeIcon, id)) {
                 resources.remove(kResourceTypeIcon, id, language);
             }

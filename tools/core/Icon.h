@@ -1,11 +1,11 @@
-// Icons: an .ico file or an executable's first icon group, checked and read, and made a resource tree's first
-// icon group.
+// Icons: an .ico file or an executable's first icon group read and checked, and placed as a tree's first group.
 #pragma once
 
 #include "PeImage.h"
 
 #include <array>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,14 +41,24 @@ std::vector<IconSize> firstIconGroupSizes(const ResourceTree& resources);
 // "16x16, 32x32, 256x256".
 std::string describeIconSizes(const std::vector<IconSize>& sizes);
 
+// The image numbers that the icon groups of a tree name: those of its first group, in any language, and those
+// of the others.
+struct IconGroupImages {
+    std::set<uint16_t> first;
+    std::set<uint16_t> others;
+};
+
+// Reads every icon group of `resources` once. Raises FormatError when one is damaged.
+IconGroupImages readIconGroups(const ResourceTree& resources);
+
 // An icon placed in a resource tree, which refers to the group directory this holds until the image is written.
 class IconGroup {
 public:
     // Puts `images` into `resources` as icon images under numbers that no other icon image there uses, and
     // their group as the tree's first icon group: under the name of the group that came first, which is
-    // removed with the images no other group refers to, else under 1. Raises FormatError when a group the tree
-    // has is damaged, or when the numbers run out.
-    IconGroup(const std::vector<IconImage>& images, ResourceTree& resources);
+    // removed with the images no other group refers to, else under 1. `groups` are those of `resources`, as
+    // readIconGroups gives them. Raises FormatError when the numbers run out.
+    IconGroup(const std::vector<IconImage>& images, const IconGroupImages& groups, ResourceTree& resources);
     IconGroup(const IconGroup&) = delete;
     IconGroup& operator=(const IconGroup&) = delete;
 

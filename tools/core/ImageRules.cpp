@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace pack {
 
@@ -21,6 +22,17 @@ void refuseIf(bool broken, const std::string& rule) {
     }
 }
 
+// Raises FormatError(rule) when two of the non-empty `ranges` overlap; an empty range copies nothing.
+void refuseOverlap(std::vector<FileRange> ranges, const char* rule) {
+    ranges.erase(std::remove_if(ranges.begin(), ranges.end(), [](const FileRange& range) { return range.size == 0; }),
+                 ranges.end());
+    std::sort(ranges.begin(), ranges.end(),
+              [](const FileRange& a, const FileRange& b) { return a.offset < b.offset; });
+    for (size_t i = 1; i < ranges.size(); ++i) {
+        refuseIf(ranges[i].offset < ranges[i - 1].offset + ranges[i - 1].size, rule);
+    }
+}
+
 // Where a section ends in memory.
 uint64_t virtualEnd(const SectionHeader& section, uint32_t sectionAlignment) {
     return section.virtualAddress + alignUp(std::max(section.virtualSize, section.rawSize), sectionAlignment);
@@ -28,9 +40,27 @@ uint64_t virtualEnd(const SectionHeader& section, uint32_t sectionAlignment) {
 
 } // namespace
 
-void checkComplete(uint64_t fileSize, uint64_t needed) {
-    refuseIf(needed > fileSize,
-             "it is incomplete: it has " + std::to_string(fileSize) + " bytes, its headers need " + std::to_string(needed));
+void checkComplete(uint64_t fileSize, uint64_t needed, const char* whatNeeds) {
+    refuseIf(needed > fileSize, "it is incomplete: it has " + std::to_string(fileSize) + " bytes, " + whatNeeds +
+                                    " " + std::to_string(needed));
+}
+
+void checkResourceDataApart(std::vector<FileRange> data) {
+    refuseOverlap(std::move(data), "its resource tree is damaged: the data of two resources overlap");
+}
+
+void checkIconFileImages(std::vector<FileRange> images, uint64_t directoryEnd, uint64_t fileSize) {
+    for (const FileRange& image : images) {
+        refuseIf(image.offset < directoryEnd, "an image in it overlaps its directory");
+        checkComplete(fileSize, image.offset + image.size, "its images need");
+    }
+    refuseOverlap(std::move(images), "two images in it overlap");
+}
+
+void checkIconGroupImages(std::vector<uint16_t> imageNumbers) {
+    std::sort(imageNumbers.begin(), imageNumbers.end());
+    refuseIf(std::adjacent_find(imageNumbers.begin(), imageNumbers.end()) != imageNumbers.end(),
+             "its icon group names an image twice");
 }
 
 void checkHeaders(const ImageLayout& layout) {
@@ -95,6 +125,9 @@ size_t rewritableResourceSection(const ImageLayout& layout) {
     });
     refuseIf(resourceRva == 0 || found == sections.end(), "its resources do not fill a section of their own");
     refuseIf(found->rawSize == 0, "its resource section has no data in the file");
+    refuseIf(layout.directories.size() > pe::kDirectoryDebug && layout.directories[pe::kDirectoryDebug].size != 0 &&
+                 layout.directories[pe::kDirectoryDebug].rva >= resourceRva,
+             "its debug directory does not lie before its resources");
     const size_t index = static_cast<size_t>(found - sections.begin());
     for (size_t i = 0; i < sections.size(); ++i) {
         const SectionHeader& section = sections[i];

@@ -1,17 +1,19 @@
-// The rules an image from anyone must meet before its resources are read or it is rewritten, in one place. Each
-// refusal is a FormatError that names the rule; the caller names the file.
+// The rules an image or icon from anyone must meet before it is read further or rewritten, each a FormatError.
 #pragma once
 
 #include "PeImage.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace pack {
 
-// A file that ends before `needed` bytes, the end of what its headers describe, is incomplete: an interrupted
-// download, most likely.
-void checkComplete(uint64_t fileSize, uint64_t needed);
+// Each refusal names the rule it breaks; the caller names the file.
+
+// A file that ends before `needed` bytes, what `whatNeeds` ("its headers need") describes, is incomplete: an
+// interrupted download, most likely.
+void checkComplete(uint64_t fileSize, uint64_t needed, const char* whatNeeds = "its headers need");
 
 // The headers, before the section table is read:
 // - FileAlignment is a power of two from 512 to 64 KiB, SectionAlignment a power of two no smaller;
@@ -27,13 +29,31 @@ void checkHeaders(const ImageLayout& layout);
 void checkSections(const ImageLayout& layout);
 
 // What a resource tree may hold: every directory is reached once, and the entries and the name texts copied
-// into the tree stay within what the section can hold and within these bounds, whatever the section's size.
+// into the tree stay within what the section can hold and within these bounds, whatever the section's size. No
+// name is empty, and no two entries of a directory have the same identifier (texts alike but for ASCII case are
+// the same), so that nothing is lost or renamed when the tree is written anew.
 constexpr uint64_t kMaxResourceEntries = uint64_t{1} << 17;
 constexpr uint64_t kMaxResourceNameUnits = uint64_t{1} << 20;
 
+// A range of a file that a rewritten image or a setup's icon copies.
+struct FileRange {
+    uint64_t offset = 0;
+    uint64_t size = 0;
+};
+
+// Every resource's data lies inside one section's raw data, and the data of no two resources overlap: each byte
+// is copied once, so a rewritten image grows only by what is added to it.
+void checkResourceDataApart(std::vector<FileRange> data);
+
+// An icon file's images lie after its directory and inside the file, and no two overlap; an icon group names
+// each image once. Both for the reason above.
+void checkIconFileImages(std::vector<FileRange> images, uint64_t directoryEnd, uint64_t fileSize);
+void checkIconGroupImages(std::vector<uint16_t> imageNumbers);
+
 // The index of the section the packer can lay out anew: the one that starts at the resource directory and has
 // raw data; the image is not signed and has no symbol table; the sections before it have their raw data before
-// it, and the sections after it are discardable with their raw data after it. Raises FormatError otherwise.
+// it, and the sections after it are discardable with their raw data after it; its debug directory, which holds
+// file offsets the packer does not move, lies before it. Raises FormatError otherwise.
 size_t rewritableResourceSection(const ImageLayout& layout);
 
 // The entry counts a resource directory stores in 16 bits.

@@ -85,13 +85,11 @@ void putSetupResources(ResourceTree& resources, uint16_t versionLanguage, const 
 
 // A Kestrel launcher says so in its version block; a setup does not, as the packer replaces that block.
 bool isKestrelLauncher(const ResourceTree& resources) {
-    const std::vector<uint16_t> languages = resources.languages(kResourceTypeVersion, kVersionResource);
-    if (languages.empty()) {
+    const auto* block = resources.first(kResourceTypeVersion, kVersionResource);
+    if (!block) {
         return false;
     }
-    const ResourceData* block = resources.find(kResourceTypeVersion, kVersionResource, languages.front());
-    const std::map<std::u16string, std::u16string> strings =
-        readVersionStrings(block->source->read(block->offset, std::min(block->size, kMaxVersionBlock)));
+    const std::map<std::u16string, std::u16string> strings = readVersionStrings(block->second);
     const auto mark = strings.find(u"KestrelLauncher");
     return mark != strings.end() && mark->second == u"1";
 }
@@ -112,8 +110,9 @@ LauncherImage::LauncherImage(ByteSource& launcher, const std::string& launcherPa
             throw FormatError("it is not a Kestrel launcher");
         }
         image_->rewritableResourceSection();
-        const std::vector<uint16_t> versionLanguages = resources.languages(kResourceTypeVersion, kVersionResource);
-        versionLanguage_ = versionLanguages.empty() ? kDefaultVersionLanguage : versionLanguages.front();
+        iconGroups_ = readIconGroups(resources);
+        const auto* version = resources.first(kResourceTypeVersion, kVersionResource);
+        versionLanguage_ = version ? version->first : kDefaultVersionLanguage;
         putSetupResources(resources, versionLanguage_, {}, {}, {}, {});
         checkDirectoryCounts(resources);
     } catch (const FormatError& error) {
@@ -138,7 +137,7 @@ void LauncherImage::writeSetup(ByteSource& package, const Product& product, cons
                       ResourceData{&versionSource, 0, static_cast<uint32_t>(versionBlock.size()), 0});
     try {
         if (icon) {
-            icon->place(resources);
+            icon->place(resources, iconGroups_);
         }
         writeImage(*image_, resources, output);
     } catch (const FormatError& error) {

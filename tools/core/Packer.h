@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Bytes.h"
+#include "Icon.h"
 #include "PeImage.h"
 
 #include <cstdint>
@@ -47,7 +48,7 @@ struct PackSummary {
 };
 
 // A launcher checked, before any output exists, to carry a package: its image meets the rules of ImageRules.h,
-// it carries no package yet, and its resources with the setup's stay countable.
+// it carries no package yet, its icon groups are whole, and its resources with the setup's stay countable.
 class LauncherImage {
 public:
     // `launcher` outlives this; `launcherPath` names it in messages. Raises Error when it cannot be packed.
@@ -62,6 +63,7 @@ public:
 private:
     std::string launcherPath_;
     std::unique_ptr<PeImage> image_;
+    IconGroupImages iconGroups_;
     uint16_t versionLanguage_ = 0;
 };
 

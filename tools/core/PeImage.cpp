@@ -14,7 +14,6 @@ namespace pack {
 
 namespace {
 
-constexpr uint16_t kDosSignature = 0x5A4D;    // "MZ"
 constexpr uint32_t kNtSignature = 0x00004550; // "PE\0\0"
 constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kDosNtOffsetField = 0x3C;
@@ -98,6 +97,15 @@ std::vector<uint16_t> ResourceTree::languages(const ResourceId& type, const Reso
     return result;
 }
 
+const ResourceTree::Languages::value_type* ResourceTree::first(const ResourceId& type, const ResourceId& name) const {
+    const auto typeFound = types_.find(type);
+    if (typeFound == types_.end()) {
+        return nullptr;
+    }
+    const auto nameFound = typeFound->second.find(name);
+    return nameFound == typeFound->second.end() || nameFound->second.empty() ? nullptr : &*nameFound->second.begin();
+}
+
 PeImage::PeImage(ByteSource& source) : source_(source) {
     readHeaders();
     readResourceTree();
@@ -109,7 +117,7 @@ void PeImage::readHeaders() {
     layout_.fileSize = source_.size();
     const char* const notExecutable = "it is not a Windows executable";
     const Region file(source_, 0, layout_.fileSize, notExecutable);
-    if (file.le16(0) != kDosSignature) {
+    if (file.le16(0) != pe::kDosSignature) {
         file.refuse();
     }
     const uint64_t ntOffset = file.le32(kDosNtOffsetField);
@@ -167,6 +175,7 @@ public:
           nameUnitsLeft_(std::min(tree.size() / 2, kMaxResourceNameUnits)) {}
 
     void readInto(ResourceTree& resources, ByteSource& source) {
+        std::vector<FileRange> data;
         for (const auto& [type, typeField] : entries(0)) {
             for (const auto& [name, nameField] : entries(subdirectory(typeField))) {
                 for (const auto& [language, leaf] : entries(subdirectory(nameField))) {
@@ -177,11 +186,13 @@ public:
                     const uint32_t rva = tree_.le32(leaf);
                     const uint32_t size = tree_.le32(uint64_t{leaf} + 4);
                     const uint32_t codePage = tree_.le32(uint64_t{leaf} + 8);
+                    data.push_back(FileRange{fileOffsetOf(rva, size), size});
                     resources.put(type, name, language.number,
-                                  ResourceData{&source, fileOffsetOf(rva, size), size, codePage});
+                                  ResourceData{&source, data.back().offset, size, codePage});
                 }
             }
         }
+        checkResourceDataApart(std::move(data));
     }
 
 private:
@@ -219,6 +230,17 @@ private:
                 result.emplace_back(ResourceId(static_cast<uint16_t>(name)), target);
             }
         }
+        std::vector<const ResourceId*> ids;
+        ids.reserve(count);
+        for (const auto& entry : result) {
+            ids.push_back(&entry.first);
+        }
+        std::sort(ids.begin(), ids.end(), [](const ResourceId* a, const ResourceId* b) { return *a < *b; });
+        for (size_t i = 1; i < ids.size(); ++i) {
+            if (!(*ids[i - 1] < *ids[i])) {
+                refuse("two entries of a directory have the same identifier");
+            }
+        }
         return result;
     }
 
@@ -227,6 +249,9 @@ private:
         auto found = names_.find(offset);
         if (found == names_.end()) {
             const uint16_t length = tree_.le16(offset);
+            if (length == 0) {
+                refuse("a name is empty");
+            }
             const ByteView units = tree_.read(uint64_t{offset} + 2, uint64_t{length} * 2);
             std::u16string text(length, u'\0');
             for (uint16_t k = 0; k < length; ++k) {
@@ -241,11 +266,15 @@ private:
         return found->second;
     }
 
-    // The file offset of `size` bytes at `rva`, which must lie within one section's raw data.
+    // The file offset of `size` bytes at `rva`, which must lie within one section's raw data: the last section
+    // that starts at or before it, as the sections are in order of address.
     uint64_t fileOffsetOf(uint32_t rva, uint32_t size) const {
-        for (const SectionHeader& section : layout_.sections) {
-            if (rva >= section.virtualAddress &&
-                uint64_t{rva} + size <= uint64_t{section.virtualAddress} + section.rawSize) {
+        const std::vector<SectionHeader>& sections = layout_.sections;
+        const auto after = std::upper_bound(sections.begin(), sections.end(), rva,
+                                            [](uint32_t at, const SectionHeader& s) { return at < s.virtualAddress; });
+        if (after != sections.begin()) {
+            const SectionHeader& section = *(after - 1);
+            if (uint64_t{rva} + size <= uint64_t{section.virtualAddress} + section.rawSize) {
                 return uint64_t{section.rawPointer} + (rva - section.virtualAddress);
             }
         }

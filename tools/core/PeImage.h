@@ -51,6 +51,8 @@ public:
     const ResourceData* find(const ResourceId& type, const ResourceId& name, uint16_t language) const;
     // The languages of one resource, in ascending order; empty when it is absent.
     std::vector<uint16_t> languages(const ResourceId& type, const ResourceId& name) const;
+    // The first language of one resource and its data; null when it is absent.
+    const Languages::value_type* first(const ResourceId& type, const ResourceId& name) const;
 
     const Types& types() const { return types_; }
 
@@ -94,10 +96,12 @@ struct ImageLayout {
 
 // Layout facts of the PE32+ format.
 namespace pe {
+constexpr uint16_t kDosSignature = 0x5A4D; // "MZ"
 constexpr uint32_t kSectionHeaderSize = 40;
 constexpr uint32_t kDirectoryResource = 2;
 constexpr uint32_t kDirectorySecurity = 4;
 constexpr uint32_t kDirectoryBaseRelocation = 5;
+constexpr uint32_t kDirectoryDebug = 6;
 constexpr uint32_t kMaxDirectories = 16;
 constexpr uint32_t kSectionDiscardable = 0x02000000;
 // Fields of the optional header, from its start.

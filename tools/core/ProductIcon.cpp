@@ -53,9 +53,9 @@ ProductIcon::ProductIcon(const PackRequest& request, const std::string& packageP
     description_ = describeIconSizes(sizes) + description_;
 }
 
-void ProductIcon::place(ResourceTree& resources) {
+void ProductIcon::place(ResourceTree& resources, const IconGroupImages& groups) {
     if (!images_.empty()) {
-        group_ = std::make_unique<IconGroup>(images_, resources);
+        group_ = std::make_unique<IconGroup>(images_, groups, resources);
     }
 }
 

@@ -18,9 +18,9 @@ public:
     ProductIcon(const ProductIcon&) = delete;
     ProductIcon& operator=(const ProductIcon&) = delete;
 
-    // Makes the icon, if there is one, the first icon group of `resources`, which refer to this until the setup
-    // is written.
-    void place(ResourceTree& resources);
+    // Makes the icon, if there is one, the first icon group of `resources`, whose groups are `groups`; the
+    // resources refer to this until the setup is written.
+    void place(ResourceTree& resources, const IconGroupImages& groups);
 
     // Its sizes and where it comes from, or why the setup has none.
     const std::string& description() const { return description_; }

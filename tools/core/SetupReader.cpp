@@ -20,8 +20,8 @@ namespace {
 
 // The first language of a resource; null when it is absent.
 const ResourceData* findResource(const ResourceTree& resources, const ResourceId& type, const ResourceId& name) {
-    const std::vector<uint16_t> languages = resources.languages(type, name);
-    return languages.empty() ? nullptr : resources.find(type, name, languages.front());
+    const auto* first = resources.first(type, name);
+    return first ? &first->second : nullptr;
 }
 
 // At most `limit` stored bytes as text, with whatever is not UTF-8 replaced.
@@ -63,8 +63,7 @@ void readResources(const ResourceTree& resources, OpenSetup& setup) {
         facts.productCode = canonicalProductCode(text) ? text : shortened(text, kShownProductCodeLength);
     }
     if (const ResourceData* version = findResource(resources, kResourceTypeVersion, kVersionResource)) {
-        const std::map<std::u16string, std::u16string> strings =
-            readVersionStrings(version->source->read(version->offset, std::min(version->size, kMaxVersionBlock)));
+        const std::map<std::u16string, std::u16string> strings = readVersionStrings(*version);
         facts.productName = versionText(strings, u"ProductName");
         facts.productVersion = versionText(strings, u"ProductVersion");
         facts.manufacturer = versionText(strings, u"CompanyName");

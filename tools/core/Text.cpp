@@ -9,12 +9,17 @@ namespace pack {
 
 bool isUnsafeCharacter(char16_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
-           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+           c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
 std::string printable(const std::string& text) {
     std::u16string result;
     for (const char16_t c : toUtf16(text)) {
+        // A backslash of the text is doubled, so that it never reads as the start of an escape.
+        if (c == u'\\') {
+            result += u"\\\\";
+            continue;
+        }
         if (!isUnsafeCharacter(c)) {
             result += c;
             continue;

@@ -6,12 +6,12 @@
 
 namespace pack {
 
-// True for a character that must not reach a terminal or a log as it is: the C0 and C1 controls, DEL, and the
-// marks, embeddings and isolates that reorder the text around them.
+// True for a character that must not reach a terminal or a log as it is: the C0 and C1 controls, DEL, the line
+// and paragraph separators, and the marks, embeddings and isolates that reorder the text around them.
 bool isUnsafeCharacter(char16_t c);
 
-// `text` (UTF-8) with every unsafe character written as "\xNN" (below 0x80) or "\uNNNN", and every sequence
-// that is not UTF-8 as U+FFFD.
+// `text` (UTF-8) with every unsafe character written as "\xNN" (below 0x80) or "\uNNNN", a backslash as "\\",
+// and every sequence that is not UTF-8 as U+FFFD.
 std::string printable(const std::string& text);
 
 // The first `maxCharacters` characters of `text` (UTF-8), and "…" after them when there were more.

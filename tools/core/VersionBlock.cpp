@@ -201,4 +201,8 @@ std::map<std::u16string, std::u16string> readVersionStrings(ByteView block) {
     return strings;
 }
 
+std::map<std::u16string, std::u16string> readVersionStrings(const ResourceData& resource) {
+    return readVersionStrings(resource.source->read(resource.offset, std::min(resource.size, kMaxVersionBlock)));
+}
+
 } // namespace pack

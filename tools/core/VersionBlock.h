@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Bytes.h"
+#include "PeImage.h"
 
 #include <array>
 #include <cstdint>
@@ -36,5 +37,7 @@ std::vector<uint8_t> buildVersionBlock(const VersionInfo& info);
 // The texts of the first string table of a VS_VERSIONINFO block, by name; empty when it has none. Raises
 // FormatError when the block is damaged.
 std::map<std::u16string, std::u16string> readVersionStrings(ByteView block);
+// The same of a version resource, of which no more is read than a block's length can state.
+std::map<std::u16string, std::u16string> readVersionStrings(const ResourceData& resource);
 
 } // namespace pack

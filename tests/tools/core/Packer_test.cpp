@@ -99,6 +99,8 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
     const std::string overlapping =
         iconFile("overlapping.ico", icon.substr(0, 18) + std::string(4, '\0') + icon.substr(22));
     const std::string unknownImage = iconFile("unknown.ico", icon.substr(0, 70) + "GIF89a.." + icon.substr(78));
+    // The second entry's size and offset are the first's.
+    const std::string sharedImage = iconFile("shared.ico", icon.substr(0, 30) + icon.substr(14, 8) + icon.substr(38));
 
     const ScratchDir out;
     const std::string existing = out.file("setup.exe");
@@ -137,11 +139,12 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
          "The icon 'ProductIcon' in the package '" KR_TEST_TEXT_ICON_PACKAGE
          "' cannot be used: it is neither an icon file nor a Windows executable"},
         iconCase(text, "it is neither an icon file nor a Windows executable"),
-        iconCase(cutIcon, "it is cut short: it has 40 bytes, its directory needs 70"),
+        iconCase(cutIcon, "it is incomplete: it has 40 bytes, its directory needs 70"),
         iconCase(noImages, "it holds no images"),
-        iconCase(beyond, "it is cut short: it has " + std::to_string(icon.size() - 1) + " bytes, its images need " +
+        iconCase(beyond, "it is incomplete: it has " + std::to_string(icon.size() - 1) + " bytes, its images need " +
                              std::to_string(icon.size())),
         iconCase(overlapping, "an image in it overlaps its directory"),
+        iconCase(sharedImage, "two images in it overlap"),
         iconCase(unknownImage, "an image in it is neither a PNG nor a bitmap"),
         iconCase(kLauncher, "it carries no icon"),
         {kLauncher, kPackage, existing, "The icon '" + inputs.file("missing.ico") + "' does not exist",

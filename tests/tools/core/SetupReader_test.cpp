@@ -206,7 +206,7 @@ TEST(SetupIcon, ReplacesTheLaunchersOwnGroupAndItsImages) {
     pack::MemorySource iconSource(packtest::view(iconBytes));
     const std::vector<pack::IconImage> images = pack::readIcon(iconSource);
     pack::ResourceTree resources = launcher.resources();
-    const pack::IconGroup own({images[0], images[1]}, resources);
+    const pack::IconGroup own({images[0], images[1]}, pack::readIconGroups(resources), resources);
     resources.put(pack::kResourceTypeIcon, 3, 0, images[2].data);
     VectorSink sink;
     pack::writeImage(launcher, resources, sink);

@@ -10,7 +10,9 @@ import os
 import struct
 import sys
 
+RT_ICON = 3
 RT_RCDATA = 10
+RT_GROUP_ICON = 14
 RT_VERSION = 16
 HIGH = 0x80000000
 
@@ -77,8 +79,9 @@ def read_tree(pe):
     return found
 
 
-def build_tree(resources, rva):
-    """A resource section as a linker lays it out: directories, names, data entries, then the data."""
+def build_tree(resources, rva, share=False):
+    """A resource section as a linker lays it out: directories, names, data entries, then the data; with `share`,
+    resources with the same bytes share one copy of them."""
     tree = {}
     for kind, name, language, data in resources:
         tree.setdefault(kind, {}).setdefault(name, {})[language] = data
@@ -130,11 +133,14 @@ def build_tree(resources, rva):
     blob.extend(bytes(align(len(blob), 8) - len(blob)))
     entries_at = len(blob)
     blob.extend(bytes(16 * len(leaves)))
+    placed = {}
     for n, (at, data) in enumerate(leaves):
         struct.pack_into('<I', blob, at, entries_at + n * 16)
-        blob.extend(bytes(align(len(blob), 8) - len(blob)))
-        struct.pack_into('<II', blob, entries_at + n * 16, rva + len(blob), len(data))
-        blob.extend(data)
+        if not share or data not in placed:
+            blob.extend(bytes(align(len(blob), 8) - len(blob)))
+            placed[data] = rva + len(blob)
+            blob.extend(data)
+        struct.pack_into('<II', blob, entries_at + n * 16, placed[data], len(data))
     return bytes(blob)
 
 
@@ -220,15 +226,69 @@ def outside_offset(add_directory, blob, rva):
     add_directory([(RT_RCDATA, HIGH | 0x7FFFFFF0)])
 
 
+def icon_group(numbers):
+    """An icon group's directory naming the icon images `numbers`."""
+    numbers = list(numbers)
+    return struct.pack('<HHH', 0, 1, len(numbers)) + b''.join(
+        struct.pack('<BBBBHHIH', 16, 16, 0, 0, 1, 32, 40, n) for n in numbers)
+
+
 def many_names(count, length=6):
     """`count` distinct names of `length` characters under the raw-data type, sharing one datum."""
     return [(RT_RCDATA, 'R%0*d' % (length - 1, i), 0, b'x') for i in range(count)]
+
+
+def many_sections(launcher):
+    """65,535 sections, the resource tree first and 131,068 one-byte resources in the last, as many as a tree may
+    hold: a reader that looks for each resource's section one by one takes hours."""
+    pe = Pe(launcher)
+    count, file_alignment, section_alignment = 0xFFFF, 0x200, 0x1000
+    headers = align(pe.table + count * 40, file_alignment)
+    tree_rva = align(headers, section_alignment)
+    languages = 0xFFFE
+    leaves = 2 * languages
+    tree = bytearray(struct.pack('<IIHHHHII', 0, 0, 0, 0, 0, 1, RT_RCDATA, HIGH | 24))
+    tree += struct.pack('<IIHHHHIIII', 0, 0, 0, 0, 0, 2, 1, HIGH | 56, 2, HIGH | (56 + 16 + languages * 8))
+    entries_at = 56 + 2 * (16 + languages * 8)
+    for name in range(2):
+        tree += struct.pack('<IIHHHH', 0, 0, 0, 0, 0, languages)
+        tree += b''.join(struct.pack('<II', language, entries_at + (name * languages + language) * 16)
+                         for language in range(languages))
+    data_rva = tree_rva + align(len(tree) + leaves * 16, section_alignment) + (count - 2) * section_alignment
+    tree += b''.join(struct.pack('<IIII', data_rva + leaf, 1, 0, 0) for leaf in range(leaves))
+    tree_raw = align(len(tree), file_alignment)
+    table = bytearray()
+    address = tree_rva
+    for index in range(count):
+        if index == 0:
+            fields = (len(tree), address, tree_raw, headers)
+            address += align(len(tree), section_alignment)
+        elif index == count - 1:
+            fields = (leaves, address, align(leaves, file_alignment), headers + tree_raw)
+        else:
+            fields = (0, address, 0, 0)
+            address += section_alignment
+        table += b'.s'.ljust(8, b'\0') + struct.pack('<IIII', *fields) + bytes(12) + struct.pack('<I', 0x40000040)
+    out = Pe(bytes(pe.b[:pe.table]) + table)
+    struct.pack_into('<H', out.b, pe.opt - 18, count)
+    out.b.extend(bytes(headers - len(out.b)))
+    image_size = address + align(leaves, section_alignment)
+    for field, value in ((32, section_alignment), (36, file_alignment), (56, image_size), (60, headers), (64, 0)):
+        out.put32(pe.opt + field, value)
+    for d in range(16):
+        out.put32(out.directory(d), 0)
+        out.put32(out.directory(d) + 4, 0)
+    out.put32(out.directory(2), tree_rva)
+    out.put32(out.directory(2) + 4, len(tree))
+    return bytes(out.b) + bytes(tree) + bytes(tree_raw - len(tree)) + bytes(align(leaves, file_alignment))
 
 
 def launcher_cases(launcher):
     pe = Pe(launcher)
     index = pe.rsrc()
     _, rsrc_va, _, rsrc_raw = pe.section(index)
+    resources = read_tree(pe)
+    big_group = icon_group(range(1, 0x10000))
     return {
         'table-after-rsrc-pointer': patched(launcher, [(pe.field(index, 20), 0x200)]),
         'headers-end-before-table': patched(launcher, [(pe.opt + 60, 0x200)]),
@@ -239,6 +299,16 @@ def launcher_cases(launcher):
         'huge-file-alignment': patched(launcher, [(pe.opt + 36, 0x10000000)]),
         'overlapping-virtual-ranges': patched(launcher, [(pe.field(index - 1, 8), 0x2000)]),
         'raw-overlaps-rsrc': patched(launcher, [(pe.field(index + 1, 20), rsrc_raw)]),
+        'debug-after-rsrc': patched(launcher, [(pe.directory(6), pe.section(index + 1)[1]), (pe.directory(6) + 4, 28)]),
+        'many-sections-many-leaves': many_sections(launcher),
+        # Groups that share one directory of 65,535 images: reading each group would take hours.
+        'shared-icon-group': with_resources(launcher, lambda rva: build_tree(
+            resources + [(RT_GROUP_ICON, n, 0, big_group) for n in range(1, 1001)], rva, share=True)),
+        'shared-resource-data': with_resources(launcher, lambda rva: build_tree(
+            resources + [(RT_RCDATA, 'A', 0, b'shared'), (RT_RCDATA, 'B', 0, b'shared')], rva, share=True)),
+        'empty-name': with_resources(launcher, lambda rva: build_tree(resources + [(RT_RCDATA, '', 0, b'x')], rva)),
+        'duplicate-identifiers': with_resources(launcher, lambda rva: build_tree(
+            resources + [(RT_RCDATA, 'SAME', 0, b'x'), (RT_RCDATA, 'same', 0, b'y')], rva)),
         # With the packer's three, 65,536 names under the raw-data type. The launcher's version block stays, for
         # its mark; its other resources would take the tree past the entries a reader allows.
         'names-65536-under-one-type': with_resources(
@@ -258,7 +328,7 @@ def setup_cases(setup):
         return with_resources(setup, lambda rva: build_tree(kept + added, rva))
 
     digest = next(r[3] for r in resources if r[1] == 'MSI_DIGEST')
-    noise = b'\x1b]0;owned\x07\x1b[2J\x00\x7f\xc2\x9b\xe2\x80\xae\xff' * 20000
+    noise = b'\x1b]0;owned\x07\x1b[2J\x00\x7f\xc2\x9b\xe2\x80\xae\xff\\\xe2\x80\xa8' * 20000
     return {
         'digest-trailing-nul': replaced({(RT_RCDATA, 'MSI_DIGEST'): digest + b'\x00'}),
         'digest-and-code-control-oversize': replaced({(RT_RCDATA, 'MSI_DIGEST'): noise,
@@ -267,6 +337,8 @@ def setup_cases(setup):
         'resource-bound-other-section': patched(
             setup, [(pe.field(index - 1, 16), pe.section(index)[3] - pe.section(index - 1)[3] + 16)]),
         'resource-offset-outside': with_resources(setup, raw_tree(outside_offset)),
+        'icon-group-repeats-image': with_resources(setup, lambda rva: build_tree(
+            resources + [(RT_ICON, 1, 0, bytes(40)), (RT_GROUP_ICON, 1, 0, icon_group([1, 1]))], rva)),
         'truncated': setup[:len(setup) * 2 // 3],
     }
 
