@@ -1,7 +1,6 @@
 // Reading the Property and Icon tables of an installer package through msi.dll.
 #include "PackError.h"
 #include "Platform.h"
-#include "Text.h"
 #include "WideText.h"
 
 #include "Log.h"
@@ -63,8 +62,8 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
         }
         return properties;
     } catch (const KrErrorBase& error) {
-        // The system's text, escaped like all text that is not the packer's own.
-        throw Error(printable(error.bareMessage()));
+        // The package's path and the system's text: nothing read from the file.
+        throw Error(error.bareMessage());
     }
 }
 
