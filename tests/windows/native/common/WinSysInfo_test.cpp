@@ -142,7 +142,12 @@ TEST(CommandArgs, ProgramPathAloneGivesNoArgumentsOrOnlyItself) {
 }
 
 TEST(CommandArgs, ArgumentTextIsTheLineAfterTheProgramNameAsTyped) {
-    const std::wstring probe = krtest::binPath(L"kr-frame-probe.exe");
+    // A copy under the temporary path, which has no blanks: an unquoted name that only begins with the probe's
+    // path must split before the mode, wherever the build tree lies.
+    const krtest::ScratchDir dir;
+    const std::wstring probe = dir.file(L"kr-frame-probe.exe");
+    ASSERT_TRUE(CopyFileW(krtest::binPath(L"kr-frame-probe.exe").c_str(), probe.c_str(), TRUE));
+    ASSERT_EQ(probe.find(L' '), std::wstring::npos) << krtest::utf8(probe);
     const std::wstring typed = L"args  INSTALLDIR=\"C:\\Some Dir\\\" \"two  words\"\tx\\\"y ";
     std::wstring ownPath = probe;
     CharLowerW(ownPath.data());
