@@ -1,5 +1,4 @@
-// Forced into every source built for size: basic_string's members are compiled where they are used, so that
-// link-time optimisation keeps only those the program calls instead of the library's whole string instances.
+// Forced into size-built sources: basic_string's members compiled where used, so LTO keeps only those called.
 #pragma once
 
 #include <bits/c++config.h>

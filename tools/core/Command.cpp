@@ -1,5 +1,4 @@
-// kestrel-pack's command line: parses the arguments, then packs, describes a setup or extracts its package, and
-// reports.
+// kestrel-pack's command line: parses the arguments, then packs, describes or extracts, and reports.
 #include "Command.h"
 
 #include "Icon.h"

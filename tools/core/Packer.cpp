@@ -1,5 +1,4 @@
-// Packing: checks the request, reads the product from the package and writes the launcher with the package,
-// its digest, its code, a version block and the product's icon.
+// Packing: checks the request, reads the product, and writes the launcher with the package and its description.
 #include "Packer.h"
 
 #include "FileChecks.h"

@@ -1,5 +1,4 @@
-// What the packer needs of the system it runs on. tools/posix and tools/windows each provide all of it; paths
-// and texts are UTF-8 on both, and every failure raises Error with a message that names the file.
+// What the packer needs of the system it runs on: tools/posix and tools/windows each provide all of it.
 #pragma once
 
 #include "Bytes.h"
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+// Paths and texts are UTF-8 on both, and every failure raises Error with a message that names the file.
 namespace pack::platform {
 
 enum class FileKind { Missing, File, Directory, Other };

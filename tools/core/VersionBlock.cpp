@@ -1,5 +1,4 @@
-// Building and reading VS_VERSIONINFO: nested blocks of length, value length, type, key and value, each aligned
-// to 32 bits.
+// Building and reading VS_VERSIONINFO: nested blocks of length, value length, type, key and value, 32-bit aligned.
 #include "VersionBlock.h"
 
 #include "Bytes.h"

@@ -1,5 +1,4 @@
-// The version block of a packed setup: the product's version and texts as a binary VS_VERSIONINFO resource,
-// and the texts read back.
+// The version block of a packed setup: the product's version and texts as VS_VERSIONINFO, and read back.
 #pragma once
 
 #include "Bytes.h"

@@ -1,5 +1,4 @@
-// Tests of reading a packed setup from the command line: --info and --json, --extract, on whole, damaged,
-// digestless and foreign files; and the icon a launcher of its own icon gets.
+// Tests of --info, --json and --extract on whole, damaged, digestless and foreign setups, and of setup icons.
 #include "Crc32c.h"
 #include "Icon.h"
 #include "ImageWriter.h"

@@ -1,5 +1,4 @@
-// An in-memory file system for driving the packer core without disk I/O: the pack::platform functions over a
-// map of files in one root directory, a fixed Property table, and the lines the core writes.
+// In-memory files for driving the packer core without disk I/O: the pack::platform functions over a map.
 #pragma once
 
 #include "Platform.h"

@@ -1,5 +1,4 @@
-// Fuzz target: any file given as the setup's icon (--icon), packed with the launcher and a small package; a setup
-// that is written must read back whole and carry the icon's images as the icon reader found them.
+// Fuzz target: any file as the setup's icon; a written setup must read back whole with the icon's images.
 #include "Icon.h"
 #include "MemoryPlatform.h"
 #include "PackError.h"

@@ -1,5 +1,4 @@
-// Fuzz target: any file packed as the launcher, with a small fixed package; a setup that is written must read
-// back whole, with the package, the product and every resource the launcher had.
+// Fuzz target: any file packed as the launcher; a written setup must read back whole with all it carried.
 #include "MemoryPlatform.h"
 #include "PackError.h"
 #include "Packer.h"

@@ -1,5 +1,4 @@
-// Tests of SysInfo: command-line splitting in a real child, module paths beyond 260 characters, environment
-// values around the first buffer size, and the system, msiexec and temporary paths.
+// Tests of SysInfo: command lines split in a real child, long module paths, environment values, system paths.
 #include "WinSysInfo.h"
 
 #include "FileUtils.h"
