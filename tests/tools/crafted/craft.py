@@ -5,6 +5,8 @@ craft.py <kestrel-launcher.exe> <packed setup.exe> <output directory>
     writes <case>.exe for every case below into the directory.
 craft.py --worst-case <kestrel-launcher.exe> <output file>
     writes the setup with the largest resource tree the packer's rules allow, for timing --info.
+craft.py --long-names <units> <kestrel-launcher.exe> <output file>
+    writes the launcher with the tree that costs a reader most per byte, its names <units> characters long.
 """
 import os
 import struct
@@ -350,7 +352,34 @@ def worst_case(launcher):
     return with_resources(launcher, lambda rva: build_tree(names + package, rva))
 
 
+def long_names(launcher, units):
+    """One type, two names of `units` characters that differ only in the last, and `units` - 1 languages under
+    each, all leading to one empty datum: a reader that looks type and name up again for every language compares
+    whole names entries x name length times. At 65,535 units the entries are as many as a tree may hold."""
+    languages = units - 1
+
+    def build(add_directory, blob, rva):
+        root = add_directory([(RT_RCDATA, 0)])
+        names = add_directory([(0, 0), (0, 0)], named=2)
+        struct.pack_into('<I', blob, root + 20, HIGH | names)
+        leaf = len(blob)
+        blob.extend(struct.pack('<IIII', rva, 0, 0, 0))
+        for i, last in enumerate('ab'):
+            text = len(blob)
+            blob.extend(struct.pack('<H', units) + ('x' * (units - 1) + last).encode('utf-16-le'))
+            blob.extend(bytes(-len(blob) % 4))
+            inner = add_directory([(language, leaf) for language in range(languages)])
+            struct.pack_into('<II', blob, names + 16 + i * 8, HIGH | text, HIGH | inner)
+    return with_resources(launcher, raw_tree(build))
+
+
 def main(args):
+    if len(args) == 4 and args[0] == '--long-names':
+        with open(args[2], 'rb') as f:
+            launcher = f.read()
+        with open(args[3], 'wb') as f:
+            f.write(long_names(launcher, int(args[1])))
+        return 0
     if len(args) == 3 and args[0] == '--worst-case':
         with open(args[1], 'rb') as f:
             launcher = f.read()
