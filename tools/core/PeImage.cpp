@@ -275,8 +275,11 @@ public:
             ResourceTree::Names& names = add(types, std::move(type));
             for (auto& [name, nameField] : entries(subdirectory(typeField))) {
                 ResourceTree::Languages& languages = add(names, std::move(name));
-                for (const auto& [language, leaf] : entries(subdirectory(nameField))) {
-                    if ((leaf & pe::kResourceHighBit) || !language.isNumber()) {
+                const std::vector<uint8_t> leaves = table(subdirectory(nameField));
+                for (size_t at = 0; at < leaves.size(); at += pe::kResourceEntrySize) {
+                    const uint32_t language = getLe32(leaves.data() + at);
+                    const uint32_t leaf = getLe32(leaves.data() + at + 4);
+                    if ((leaf & pe::kResourceHighBit) || (language & pe::kResourceHighBit)) {
                         refuse("an entry of its last level is no resource");
                     }
                     tree_.require(leaf, pe::kResourceDataEntrySize);
@@ -288,7 +291,7 @@ public:
                         refuse("a resource lies outside the data of its sections");
                     }
                     data.push_back(FileRange{*offset, size});
-                    add(languages, language.number) = ResourceData{&source, *offset, size, codePage};
+                    add(languages, static_cast<uint16_t>(language)) = ResourceData{&source, *offset, size, codePage};
                 }
             }
             dropEmpty(names);
@@ -304,10 +307,12 @@ private:
         throw FormatError(std::string("its resource tree is damaged: ") + rule);
     }
 
-    // The value of a new `key` in the directory `map`: the one look-up of that key.
+    // The value of a new `key` in the directory `map`: the one look-up of that key, which takes constant time
+    // when the entries come in order, as a directory holds them.
     template <class Map> static typename Map::mapped_type& add(Map& map, typename Map::key_type key) {
-        const auto [at, added] = map.emplace(std::move(key), typename Map::mapped_type{});
-        if (!added) {
+        const size_t before = map.size();
+        const auto at = map.emplace_hint(map.end(), std::move(key), typename Map::mapped_type{});
+        if (map.size() == before) {
             refuse("two entries of a directory have the same identifier");
         }
         return at->second;
@@ -326,8 +331,8 @@ private:
         return offsetField & ~pe::kResourceHighBit;
     }
 
-    // The entries of the directory at `offset`, each with its identifier and its offset field.
-    std::vector<std::pair<ResourceId, uint32_t>> entries(uint32_t offset) {
+    // The table of the directory at `offset`: an identifier field and an offset field for each entry.
+    std::vector<uint8_t> table(uint32_t offset) {
         if (!visited_.insert(offset).second) {
             refuse("a directory is reached twice");
         }
@@ -337,12 +342,17 @@ private:
         }
         entriesLeft_ -= count;
         const ByteView view = tree_.read(uint64_t{offset} + pe::kResourceDirectorySize, count * pe::kResourceEntrySize);
-        const std::vector<uint8_t> table(view.data, view.data + view.size);
+        return std::vector<uint8_t>(view.data, view.data + view.size);
+    }
+
+    // The entries of the directory at `offset`, each with its identifier and its offset field.
+    std::vector<std::pair<ResourceId, uint32_t>> entries(uint32_t offset) {
+        const std::vector<uint8_t> fields = table(offset);
         std::vector<std::pair<ResourceId, uint32_t>> result;
-        result.reserve(count);
-        for (size_t i = 0; i < count; ++i) {
-            const uint32_t name = getLe32(table.data() + i * pe::kResourceEntrySize);
-            const uint32_t target = getLe32(table.data() + i * pe::kResourceEntrySize + 4);
+        result.reserve(fields.size() / pe::kResourceEntrySize);
+        for (size_t at = 0; at < fields.size(); at += pe::kResourceEntrySize) {
+            const uint32_t name = getLe32(fields.data() + at);
+            const uint32_t target = getLe32(fields.data() + at + 4);
             if (name & pe::kResourceHighBit) {
                 result.emplace_back(ResourceId(nameAt(name & ~pe::kResourceHighBit)), target);
             } else {
