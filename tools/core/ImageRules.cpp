@@ -87,7 +87,7 @@ void checkSections(const ImageLayout& layout) {
     uint64_t needed = layout.sizeOfHeaders;
     for (const SectionHeader& section : sections) {
         if (section.rawSize != 0) {
-            needed = std::max(needed, uint64_t{section.rawPointer} + section.rawSize);
+            needed = std::max(needed, section.rawEnd());
         }
     }
     checkComplete(layout.fileSize, needed);
@@ -102,7 +102,7 @@ void checkSections(const ImageLayout& layout) {
     std::sort(byRawPointer.begin(), byRawPointer.end(),
               [](const SectionHeader* a, const SectionHeader* b) { return a->rawPointer < b->rawPointer; });
     for (size_t i = 1; i < byRawPointer.size(); ++i) {
-        refuseIf(byRawPointer[i]->rawPointer < uint64_t{byRawPointer[i - 1]->rawPointer} + byRawPointer[i - 1]->rawSize,
+        refuseIf(byRawPointer[i]->rawPointer < byRawPointer[i - 1]->rawEnd(),
                  "the raw data of two sections overlap");
     }
 
@@ -121,7 +121,8 @@ void checkSections(const ImageLayout& layout) {
 }
 
 void checkResourceTree(const ResourceTree& tree) {
-    const char* const uncountable = "one of its resource directories would hold more than 65535 named or numbered entries";
+    const char* const uncountable =
+        "one of its resource directories would hold more than 65535 named or numbered entries";
     uint64_t entries = 0;
     uint64_t nameUnits = 0;
     // A directory's entries: their count, and their names checked and counted.
@@ -171,13 +172,14 @@ size_t rewritableResourceSection(const ImageLayout& layout) {
     for (uint32_t d = 0; d < layout.directories.size(); ++d) {
         const DataDirectory& directory = layout.directories[d];
         const uint64_t directoryEnd = uint64_t{directory.rva} + directory.size;
-        if (d == pe::kDirectoryResource || d == pe::kDirectorySecurity || directory.size == 0) {
+        if (d == pe::kDirectoryResource || d == pe::kDirectorySecurity || (directory.rva == 0 && directory.size == 0)) {
             continue;
         }
         if (d == pe::kDirectoryBaseRelocation) {
             refuseIf(directory.rva < end && directoryEnd > start, "its base relocations lie inside its resources");
         } else {
-            refuseIf(directoryEnd > start, std::string("its ") + kDirectoryNames[d] + " does not lie before its resources");
+            refuseIf(directoryEnd > start,
+                     std::string("its ") + kDirectoryNames[d] + " does not lie before its resources");
         }
     }
     const std::vector<SectionHeader>& sections = layout.sections;

@@ -9,7 +9,8 @@
 
 namespace pack {
 
-// Each refusal names the rule it breaks; the caller names the file.
+// Each refusal names the rule it breaks; the caller names the file. The packer holds every image it writes to the
+// same rules before writing a byte of it (see ImageWriter.h), so that what it writes, it reads.
 
 // A file that ends before `needed` bytes, what `whatNeeds` ("its headers need") describes, is incomplete: an
 // interrupted download, most likely.

@@ -117,7 +117,7 @@ void writeImage(const PeImage& image, const ResourceTree& resources, ByteSink& s
         }
     }
     if (tailStart == source.size()) {
-        tailStart = uint64_t{section.rawPointer} + section.rawSize;
+        tailStart = section.rawEnd();
     }
     // The image as it will be, held to the rules its readers check before a byte of it is written.
     const ImageLayout layout = rewrittenLayout(old, index, content.size, tailStart);

@@ -77,6 +77,8 @@ struct SectionHeader {
     uint64_t end(uint32_t sectionAlignment) const {
         return virtualAddress + alignUp(virtualSize > rawSize ? virtualSize : rawSize, sectionAlignment);
     }
+    // Where its raw data ends in the file.
+    uint64_t rawEnd() const { return uint64_t{rawPointer} + rawSize; }
 };
 
 struct DataDirectory {

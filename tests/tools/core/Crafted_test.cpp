@@ -221,7 +221,8 @@ TEST(CraftedFiles, ReadingTheCostliestTreeTakesTimeLinearInTheFile) {
         wholeTime = std::min(wholeTime, wholeRound);
         spent += halfRound + wholeRound;
     }
-    const double ratio = static_cast<double>(wholeTime.count()) / static_cast<double>(std::max<int64_t>(halfTime.count(), 1));
+    const double ratio =
+        static_cast<double>(wholeTime.count()) / static_cast<double>(std::max<int64_t>(halfTime.count(), 1));
     std::printf("reading %zu bytes: %lld us, %zu bytes: %lld us, ratio %.2f\n", half.size(),
                 static_cast<long long>(halfTime.count() / 1000), whole.size(),
                 static_cast<long long>(wholeTime.count() / 1000), ratio);
