@@ -13,6 +13,10 @@ PAGE = 4096
 OFF_PAGE_SHIFT = 512
 
 
+def align(value, alignment):
+    return (value + alignment - 1) // alignment * alignment
+
+
 def checksum(image, field):
     """The image checksum: 16-bit words summed with end-around carry, its own field left out, plus the length."""
     padded = bytes(image[:field]) + bytes(4) + bytes(image[field + 4:]) + bytes(len(image) % 2)
@@ -44,14 +48,21 @@ def main():
 
     table = optional + optional_size
     headers = [table + 40 * i for i in range(sections)]
-    rsrc = next((h for h in headers if image[h:h + 8].rstrip(b"\0") == b".rsrc"), None)
+    # The resource section, as the packer finds it: the one whose memory holds the resource directory.
+    resources = struct.unpack_from("<I", image, directories + 8 * 2)[0]
+    section_alignment = struct.unpack_from("<I", image, optional + 32)[0]
+
+    def holds(header):
+        size, address, raw_size = struct.unpack_from("<III", image, header + 8)
+        return address <= resources < address + align(max(size, raw_size), section_alignment)
+    rsrc = next((h for h in headers if resources != 0 and holds(h)), None)
     if rsrc is None:
-        sys.exit(f"{source}: has no .rsrc section")
+        sys.exit(f"{source}: has no resource section")
     start = struct.unpack_from("<I", image, rsrc + 20)[0]
     if mode == "onto-page":
         shift = -start % PAGE
     elif start % PAGE != 0:
-        sys.exit(f"{source}: .rsrc at 0x{start:x} is off a page already")
+        sys.exit(f"{source}: its resources at 0x{start:x} are off a page already")
     else:
         shift = OFF_PAGE_SHIFT
         # The file alignment the moved section keeps, so that the copy stays a well-formed image.

@@ -33,10 +33,16 @@ void refuseOverlap(std::vector<FileRange> ranges, const char* rule) {
     }
 }
 
-// Where a section ends in memory.
-uint64_t virtualEnd(const SectionHeader& section, uint32_t sectionAlignment) {
-    return section.virtualAddress + alignUp(std::max(section.virtualSize, section.rawSize), sectionAlignment);
-}
+// What each data directory holds, as a refusal names it.
+constexpr const char* kDirectoryNames[pe::kMaxDirectories] = {
+    "export directory",     "import directory",        "resource directory",     "exception directory",
+    "certificate table",    "base relocations",        "debug directory",        "architecture directory",
+    "global pointer",       "TLS directory",           "load configuration",     "bound import directory",
+    "import address table", "delay import directory",  "runtime header",         "reserved directory",
+};
+
+// Raises FormatError(rule) unless the directory, a `count` of entries, can state it in 16 bits.
+void refuseUncountable(size_t count, const char* rule) { refuseIf(count > kMaxDirectoryEntries, rule); }
 
 } // namespace
 
@@ -81,7 +87,7 @@ void checkSections(const ImageLayout& layout) {
     uint64_t needed = layout.sizeOfHeaders;
     for (const SectionHeader& section : sections) {
         if (section.rawSize != 0) {
-            needed = std::max(needed, uint64_t{section.rawPointer} + section.rawSize);
+            needed = std::max(needed, section.rawEnd());
         }
     }
     checkComplete(layout.fileSize, needed);
@@ -96,7 +102,7 @@ void checkSections(const ImageLayout& layout) {
     std::sort(byRawPointer.begin(), byRawPointer.end(),
               [](const SectionHeader* a, const SectionHeader* b) { return a->rawPointer < b->rawPointer; });
     for (size_t i = 1; i < byRawPointer.size(); ++i) {
-        refuseIf(byRawPointer[i]->rawPointer < uint64_t{byRawPointer[i - 1]->rawPointer} + byRawPointer[i - 1]->rawSize,
+        refuseIf(byRawPointer[i]->rawPointer < byRawPointer[i - 1]->rawEnd(),
                  "the raw data of two sections overlap");
     }
 
@@ -109,38 +115,96 @@ void checkSections(const ImageLayout& layout) {
         refuseIf(section.virtualAddress < previousEnd ||
                      (i > 0 && section.virtualAddress <= sections[i - 1].virtualAddress),
                  "the virtual ranges of its sections overlap or are out of order");
-        previousEnd = virtualEnd(section, layout.sectionAlignment);
+        previousEnd = section.end(layout.sectionAlignment);
         refuseIf(previousEnd > layout.sizeOfImage, "a section ends beyond its SizeOfImage");
     }
 }
 
+void checkResourceTree(const ResourceTree& tree) {
+    const char* const uncountable =
+        "one of its resource directories would hold more than 65535 named or numbered entries";
+    uint64_t entries = 0;
+    uint64_t nameUnits = 0;
+    // A directory's entries: their count, and their names checked and counted.
+    const auto countDirectory = [&](const auto& directory) {
+        size_t named = 0;
+        for (const auto& entry : directory) {
+            const ResourceId& id = entry.first;
+            if (!id.isNumber()) {
+                ++named;
+                nameUnits += id.text.size();
+                refuseIf(id.text.size() > kMaxNameUnits, "a resource name would be longer than 65535 characters");
+            }
+        }
+        refuseUncountable(named, uncountable);
+        refuseUncountable(directory.size() - named, uncountable);
+        entries += directory.size();
+    };
+    countDirectory(tree.types());
+    for (const auto& [type, names] : tree.types()) {
+        countDirectory(names);
+        for (const auto& [name, languages] : names) {
+            refuseUncountable(languages.size(), uncountable);
+            entries += languages.size();
+        }
+    }
+    refuseIf(entries > kMaxResourceEntries, "its resource tree would have " + std::to_string(entries) +
+                                                " entries, more than the " + std::to_string(kMaxResourceEntries) +
+                                                " a reader takes");
+    refuseIf(nameUnits > kMaxResourceNameUnits, "its resource names would have " + std::to_string(nameUnits) +
+                                                    " characters, more than the " +
+                                                    std::to_string(kMaxResourceNameUnits) + " a reader takes");
+}
+
 size_t rewritableResourceSection(const ImageLayout& layout) {
+    refuseIf(!layout.is64Bit, "it is a 32-bit image; a launcher is a 64-bit (PE32+) image");
     refuseIf(layout.directories[pe::kDirectorySecurity].size != 0,
              "it is signed, and its signature would not hold for the setup");
     refuseIf(layout.symbolTable != 0, "it carries a symbol table");
+    const SectionHeader* resources = layout.resourceSection();
+    refuseIf(!resources || resources->virtualAddress != layout.directories[pe::kDirectoryResource].rva,
+             "its resources do not fill a section of their own");
+    refuseIf(resources->rawSize == 0, "its resource section has no data in the file");
+    const uint64_t start = resources->virtualAddress;
+    const uint64_t end = resources->end(layout.sectionAlignment);
+
+    refuseIf(layout.entryPoint >= start, "its entry point does not lie before its resources");
+    for (uint32_t d = 0; d < layout.directories.size(); ++d) {
+        const DataDirectory& directory = layout.directories[d];
+        const uint64_t directoryEnd = uint64_t{directory.rva} + directory.size;
+        if (d == pe::kDirectoryResource || d == pe::kDirectorySecurity || (directory.rva == 0 && directory.size == 0)) {
+            continue;
+        }
+        if (d == pe::kDirectoryBaseRelocation) {
+            refuseIf(directory.rva < end && directoryEnd > start, "its base relocations lie inside its resources");
+        } else {
+            refuseIf(directoryEnd > start,
+                     std::string("its ") + kDirectoryNames[d] + " does not lie before its resources");
+        }
+    }
     const std::vector<SectionHeader>& sections = layout.sections;
-    const uint32_t resourceRva = layout.directories[pe::kDirectoryResource].rva;
-    const auto found = std::find_if(sections.begin(), sections.end(), [resourceRva](const SectionHeader& section) {
-        return section.virtualAddress == resourceRva;
-    });
-    refuseIf(resourceRva == 0 || found == sections.end(), "its resources do not fill a section of their own");
-    refuseIf(found->rawSize == 0, "its resource section has no data in the file");
-    refuseIf(layout.directories.size() > pe::kDirectoryDebug && layout.directories[pe::kDirectoryDebug].size != 0 &&
-                 layout.directories[pe::kDirectoryDebug].rva >= resourceRva,
-             "its debug directory does not lie before its resources");
-    const size_t index = static_cast<size_t>(found - sections.begin());
+    const size_t index = static_cast<size_t>(resources - sections.data());
     for (size_t i = 0; i < sections.size(); ++i) {
         const SectionHeader& section = sections[i];
         if (i > index) {
             refuseIf(!(section.characteristics & pe::kSectionDiscardable),
                      "a section that is not discardable follows its resources");
+            refuseIf(section.characteristics & (pe::kSectionCode | pe::kSectionExecutable),
+                     "a section that holds code follows its resources");
         }
-        refuseIf(section.rawSize != 0 && i < index && section.rawPointer > found->rawPointer,
+        refuseIf(section.rawSize != 0 && i < index && section.rawPointer > resources->rawPointer,
                  "a section before its resources in memory has its data after them in the file");
-        refuseIf(section.rawSize != 0 && i > index && section.rawPointer < found->rawPointer,
+        refuseIf(section.rawSize != 0 && i > index && section.rawPointer < resources->rawPointer,
                  "a section after its resources in memory has its data before them in the file");
     }
     return index;
+}
+
+void checkReferencesBefore(const SectionHeader& resources, const ReferencedExtent& referenced) {
+    refuseIf(referenced.debugData > resources.virtualAddress || referenced.debugFileData > resources.rawPointer,
+             "the data of a debug entry does not lie before its resources");
+    refuseIf(referenced.relocatedPlace > resources.virtualAddress,
+             "a base relocation changes its resources or what follows them");
 }
 
 } // namespace pack

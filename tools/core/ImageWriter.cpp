@@ -2,11 +2,13 @@
 #include "ImageWriter.h"
 
 #include "Checksum.h"
+#include "ImageRules.h"
 #include "PackError.h"
 #include "ResourceLayout.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace pack {
@@ -48,85 +50,108 @@ private:
 
 uint32_t shifted(uint32_t value, int64_t shift) { return static_cast<uint32_t>(static_cast<int64_t>(value) + shift); }
 
+// The layout of `old` rewritten with `resourceSize` bytes in its resource section, the section at `index`: the
+// sections after it move to follow it, in memory and with their raw data, which starts at `tailStart` in `old`;
+// what lies in memory after the old resource section moves with them. Raises FormatError when the image would
+// grow past what its fields can state.
+ImageLayout rewrittenLayout(const ImageLayout& old, size_t index, uint64_t resourceSize, uint64_t tailStart) {
+    ImageLayout layout = old;
+    const size_t count = old.sections.size();
+    const SectionHeader& before = old.sections[index];
+    const uint64_t rawSize = alignUp(resourceSize, old.fileAlignment);
+    const uint64_t resourcesEnd = before.virtualAddress + alignUp(resourceSize, old.sectionAlignment);
+    layout.fileSize = before.rawPointer + rawSize + (old.fileSize - tailStart);
+    if (layout.fileSize > kMaxFileSize || resourcesEnd > kMaxImageEnd) {
+        throw FormatError("it would be too large for a Windows executable (" + std::to_string(resourceSize) +
+                          " bytes of resources)");
+    }
+    const uint64_t oldEnd = before.end(old.sectionAlignment);
+    const uint64_t followerStart = index + 1 < count ? old.sections[index + 1].virtualAddress : oldEnd;
+    const int64_t virtualShift = static_cast<int64_t>(resourcesEnd) - static_cast<int64_t>(followerStart);
+    const int64_t rawShift = static_cast<int64_t>(before.rawPointer + rawSize) - static_cast<int64_t>(tailStart);
+    const uint64_t imageEnd =
+        index + 1 < count
+            ? static_cast<uint64_t>(static_cast<int64_t>(old.sections.back().end(old.sectionAlignment)) + virtualShift)
+            : resourcesEnd;
+    if (imageEnd > kMaxImageEnd) {
+        throw FormatError("it would be too large for a Windows executable");
+    }
+
+    SectionHeader& resources = layout.sections[index];
+    resources.virtualSize = static_cast<uint32_t>(resourceSize);
+    resources.rawSize = static_cast<uint32_t>(rawSize);
+    for (size_t i = index + 1; i < count; ++i) {
+        SectionHeader& moved = layout.sections[i];
+        moved.virtualAddress = shifted(moved.virtualAddress, virtualShift);
+        if (moved.rawSize != 0) {
+            moved.rawPointer = shifted(moved.rawPointer, rawShift);
+        }
+    }
+    for (uint32_t d = 0; d < layout.directories.size(); ++d) {
+        DataDirectory& directory = layout.directories[d];
+        if (d != pe::kDirectorySecurity && directory.rva >= oldEnd) {
+            directory.rva = shifted(directory.rva, virtualShift);
+        }
+    }
+    layout.directories[pe::kDirectoryResource].size = static_cast<uint32_t>(resourceSize);
+    layout.sizeOfImage = static_cast<uint32_t>(imageEnd);
+    layout.sizeOfInitializedData = static_cast<uint32_t>(old.sizeOfInitializedData - before.rawSize + rawSize);
+    return layout;
+}
+
 } // namespace
 
 void writeImage(const PeImage& image, const ResourceTree& resources, ByteSink& sink) {
     const size_t index = image.rewritableResourceSection();
-    const std::vector<SectionHeader>& sections = image.sections();
-    const SectionHeader& section = sections[index];
-    const ResourceSectionLayout layout = layoutResourceSection(resources, section.virtualAddress);
+    const ImageLayout& old = image.layout();
+    const SectionHeader& section = old.sections[index];
+    const ResourceSectionLayout content = layoutResourceSection(resources, section.virtualAddress);
 
-    // The new section, and where the sections after it move to. The image's rules keep the raw data of the later
-    // sections after the resources', so the tail starts at the first of them, else where the resources end.
-    const uint64_t rawSize = alignUp(layout.size, image.fileAlignment());
-    const uint64_t virtualEnd = section.virtualAddress + alignUp(layout.size, image.sectionAlignment());
+    // The image's rules keep the raw data of the later sections after the resources', so the tail starts at the
+    // first of them, else where the resources end.
     ByteSource& source = image.source();
     uint64_t tailStart = source.size();
-    for (size_t i = index + 1; i < sections.size(); ++i) {
-        if (sections[i].rawSize != 0) {
-            tailStart = std::min<uint64_t>(tailStart, sections[i].rawPointer);
+    for (size_t i = index + 1; i < old.sections.size(); ++i) {
+        if (old.sections[i].rawSize != 0) {
+            tailStart = std::min<uint64_t>(tailStart, old.sections[i].rawPointer);
         }
     }
     if (tailStart == source.size()) {
-        tailStart = uint64_t{section.rawPointer} + section.rawSize;
+        tailStart = section.rawEnd();
     }
-    if (section.rawPointer + rawSize + (source.size() - tailStart) > kMaxFileSize || virtualEnd > kMaxImageEnd) {
-        throw FormatError("it would be too large for a Windows executable (" + std::to_string(layout.size) +
-                          " bytes of resources)");
-    }
-    const bool hasFollower = index + 1 < sections.size();
-    const int64_t rawShift = static_cast<int64_t>(section.rawPointer + rawSize) - static_cast<int64_t>(tailStart);
-    const int64_t virtualShift =
-        hasFollower ? static_cast<int64_t>(virtualEnd) - static_cast<int64_t>(sections[index + 1].virtualAddress) : 0;
+    // The image as it will be, held to the rules its readers check before a byte of it is written.
+    const ImageLayout layout = rewrittenLayout(old, index, content.size, tailStart);
+    checkHeaders(layout);
+    checkSections(layout);
 
     std::vector<uint8_t> front = [&] {
         const ByteView view = source.read(0, section.rawPointer);
         return std::vector<uint8_t>(view.data, view.data + view.size);
     }();
-    const uint32_t optional = image.offsets().optionalHeader;
-    const auto sectionField = [&](size_t i, uint32_t field) {
-        return front.data() + image.offsets().sectionTable + i * pe::kSectionHeaderSize + field;
-    };
-    const std::vector<DataDirectory>& directories = image.directories();
-    uint64_t imageEnd = virtualEnd;
-    for (size_t i = index + 1; i < sections.size(); ++i) {
-        const SectionHeader& moved = sections[i];
-        const uint64_t oldEnd = uint64_t{moved.virtualAddress} + std::max(moved.virtualSize, moved.rawSize);
-        for (uint32_t d = 0; d < directories.size(); ++d) {
-            const uint32_t rva = directories[d].rva;
-            if (d != pe::kDirectorySecurity && rva >= moved.virtualAddress && rva < oldEnd) {
-                putLe32(front.data() + optional + pe::kDataDirectories + d * 8, shifted(rva, virtualShift));
-            }
-        }
-        const int64_t newAddress = moved.virtualAddress + virtualShift;
-        putLe32(sectionField(i, 12), static_cast<uint32_t>(newAddress));
-        if (moved.rawSize != 0) {
-            putLe32(sectionField(i, 20), shifted(moved.rawPointer, rawShift));
-        }
-        imageEnd = std::max<uint64_t>(
-            imageEnd, static_cast<uint64_t>(newAddress) +
-                          alignUp(std::max(moved.virtualSize, moved.rawSize), image.sectionAlignment()));
+    for (size_t i = index; i < layout.sections.size(); ++i) {
+        uint8_t* const header = front.data() + layout.offsets.sectionTable + i * pe::kSectionHeaderSize;
+        putLe32(header + 8, layout.sections[i].virtualSize);
+        putLe32(header + 12, layout.sections[i].virtualAddress);
+        putLe32(header + 16, layout.sections[i].rawSize);
+        putLe32(header + 20, layout.sections[i].rawPointer);
     }
-    if (imageEnd > kMaxImageEnd) {
-        throw FormatError("it would be too large for a Windows executable");
+    for (uint32_t d = 0; d < layout.directories.size(); ++d) {
+        putLe32(front.data() + layout.offsets.dataDirectories + d * 8, layout.directories[d].rva);
+        putLe32(front.data() + layout.offsets.dataDirectories + d * 8 + 4, layout.directories[d].size);
     }
-    putLe32(front.data() + optional + pe::kSizeOfInitializedData,
-            static_cast<uint32_t>(image.sizeOfInitializedData() - section.rawSize + rawSize));
-    putLe32(front.data() + optional + pe::kSizeOfImage, static_cast<uint32_t>(imageEnd));
-    putLe32(front.data() + optional + pe::kDataDirectories + pe::kDirectoryResource * 8 + 4,
-            static_cast<uint32_t>(layout.size));
+    const uint32_t optional = layout.offsets.optionalHeader;
+    putLe32(front.data() + optional + pe::kSizeOfInitializedData, layout.sizeOfInitializedData);
+    putLe32(front.data() + optional + pe::kSizeOfImage, layout.sizeOfImage);
     putLe32(front.data() + optional + pe::kCheckSum, 0);
-    putLe32(sectionField(index, 8), static_cast<uint32_t>(layout.size));
-    putLe32(sectionField(index, 16), static_cast<uint32_t>(rawSize));
 
     ChecksummedWriter out(sink);
     out.write(ByteView{front.data(), front.size()});
-    out.write(ByteView{layout.tables.data(), layout.tables.size()});
-    for (const PlacedResource& placed : layout.data) {
+    out.write(ByteView{content.tables.data(), content.tables.size()});
+    for (const PlacedResource& placed : content.data) {
         out.padTo(section.rawPointer + placed.offset);
         out.copy(*placed.data.source, placed.data.offset, placed.data.size);
     }
-    out.padTo(section.rawPointer + rawSize);
+    out.padTo(section.rawPointer + layout.sections[index].rawSize);
     out.copy(source, tailStart, source.size() - tailStart);
 
     uint8_t checksum[4];

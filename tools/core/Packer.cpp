@@ -2,6 +2,7 @@
 #include "Packer.h"
 
 #include "FileChecks.h"
+#include "ImageRules.h"
 #include "ImageWriter.h"
 #include "PackError.h"
 #include "PackageDigest.h"
@@ -9,7 +10,6 @@
 #include "Platform.h"
 #include "ProductCode.h"
 #include "ProductIcon.h"
-#include "ResourceLayout.h"
 #include "SetupResources.h"
 #include "Text.h"
 #include "Utf.h"
@@ -113,7 +113,7 @@ LauncherImage::LauncherImage(ByteSource& launcher, const std::string& launcherPa
         const auto* version = resources.first(kResourceTypeVersion, kVersionResource);
         versionLanguage_ = version ? version->first : kDefaultVersionLanguage;
         putSetupResources(resources, versionLanguage_, {}, {}, {}, {});
-        checkDirectoryCounts(resources);
+        checkResourceTree(resources);
     } catch (const FormatError& error) {
         throw Error("The launcher " + quoted(launcherPath) + " cannot be packed: " + error.what());
     }

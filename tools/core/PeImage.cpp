@@ -1,4 +1,4 @@
-// Reading PE32+ headers, the section table and the three levels of the resource directory.
+// Reading PE32 and PE32+ headers, the section table and the three levels of the resource directory.
 #include "PeImage.h"
 
 #include "ImageRules.h"
@@ -6,6 +6,7 @@
 #include "Region.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -15,15 +16,20 @@ namespace pack {
 namespace {
 
 constexpr uint32_t kNtSignature = 0x00004550; // "PE\0\0"
+constexpr uint16_t kPe32Magic = 0x10B;
 constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kDosNtOffsetField = 0x3C;
 constexpr uint32_t kFileHeaderSize = 20;
-constexpr uint32_t kOptionalHeaderSize = pe::kDataDirectories + pe::kMaxDirectories * 8;
 // Fields of the optional header, from its start.
 constexpr uint32_t kSectionAlignment = 32;
 constexpr uint32_t kFileAlignment = 36;
 constexpr uint32_t kSizeOfHeaders = 60;
-constexpr uint32_t kDirectoryCount = 108;
+constexpr uint32_t kPe32DataDirectories = 96;
+// A debug directory's entries; the size, address and file offset of their data are at 16, 20 and 24.
+constexpr uint64_t kDebugEntrySize = 28;
+constexpr uint64_t kRelocationBlockHeader = 8;
+constexpr unsigned kRelocationPadding = 0;
+constexpr uint64_t kRelocatedPlaceSize = 8;
 
 char16_t asciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
 
@@ -106,12 +112,39 @@ const ResourceTree::Languages::value_type* ResourceTree::first(const ResourceId&
     return nameFound == typeFound->second.end() || nameFound->second.empty() ? nullptr : &*nameFound->second.begin();
 }
 
+const SectionHeader* ImageLayout::sectionAt(uint64_t rva) const {
+    // The last section that starts at or before `rva`.
+    const auto after = std::upper_bound(sections.begin(), sections.end(), rva,
+                                        [](uint64_t at, const SectionHeader& s) { return at < s.virtualAddress; });
+    if (after == sections.begin() || rva >= (after - 1)->end(sectionAlignment)) {
+        return nullptr;
+    }
+    return &*(after - 1);
+}
+
+std::optional<uint64_t> ImageLayout::fileOffsetOf(uint64_t rva, uint64_t size) const {
+    const SectionHeader* section = sectionAt(rva);
+    if (!section || rva + size > uint64_t{section->virtualAddress} + section->rawSize) {
+        return std::nullopt;
+    }
+    return uint64_t{section->rawPointer} + (rva - section->virtualAddress);
+}
+
+const SectionHeader* ImageLayout::resourceSection() const {
+    const uint32_t rva = directories[pe::kDirectoryResource].rva;
+    return rva == 0 ? nullptr : sectionAt(rva);
+}
+
 PeImage::PeImage(ByteSource& source) : source_(source) {
     readHeaders();
     readResourceTree();
 }
 
-size_t PeImage::rewritableResourceSection() const { return pack::rewritableResourceSection(layout_); }
+size_t PeImage::rewritableResourceSection() const {
+    const size_t index = pack::rewritableResourceSection(layout_);
+    checkReferencesBefore(layout_.sections[index], readReferencedExtent());
+    return index;
+}
 
 void PeImage::readHeaders() {
     layout_.fileSize = source_.size();
@@ -132,25 +165,33 @@ void PeImage::readHeaders() {
 
     const uint64_t optionalStart = ntOffset + 4 + kFileHeaderSize;
     checkComplete(layout_.fileSize, optionalStart + optionalSize);
-    const Region optional(source_, optionalStart, optionalSize, "it is not a 64-bit image");
-    const uint32_t directoryCount = std::min(optional.le32(kDirectoryCount), pe::kMaxDirectories);
-    if (optional.le16(0) != kPe32PlusMagic || optionalSize < kOptionalHeaderSize ||
-        directoryCount <= pe::kDirectoryBaseRelocation) {
+    const Region optional(source_, optionalStart, optionalSize, "its optional header is damaged");
+    const uint16_t magic = optional.le16(0);
+    if (magic != kPe32Magic && magic != kPe32PlusMagic) {
+        throw FormatError("it is neither a 32-bit nor a 64-bit image");
+    }
+    // The two differ in the widths of fields before the data directories, which the packer does not read.
+    layout_.is64Bit = magic == kPe32PlusMagic;
+    const uint32_t directoriesAt = layout_.is64Bit ? pe::kDataDirectories : kPe32DataDirectories;
+    const uint32_t directoryCount = std::min(optional.le32(directoriesAt - 4), pe::kMaxDirectories);
+    if (directoryCount <= pe::kDirectoryBaseRelocation) {
         optional.refuse();
     }
     layout_.sizeOfInitializedData = optional.le32(pe::kSizeOfInitializedData);
+    layout_.entryPoint = optional.le32(pe::kEntryPoint);
     layout_.sectionAlignment = optional.le32(kSectionAlignment);
     layout_.fileAlignment = optional.le32(kFileAlignment);
     layout_.sizeOfImage = optional.le32(pe::kSizeOfImage);
     layout_.sizeOfHeaders = optional.le32(kSizeOfHeaders);
     for (uint32_t d = 0; d < directoryCount; ++d) {
-        layout_.directories.push_back(DataDirectory{optional.le32(pe::kDataDirectories + d * 8),
-                                                    optional.le32(pe::kDataDirectories + d * 8 + 4)});
+        layout_.directories.push_back(
+            DataDirectory{optional.le32(directoriesAt + d * 8), optional.le32(directoriesAt + d * 8 + 4)});
     }
     layout_.sectionTableEnd = optionalStart + optionalSize + uint64_t{sectionCount} * pe::kSectionHeaderSize;
     checkHeaders(layout_);
     // Inside the headers, so within 32 bits.
     layout_.offsets.optionalHeader = static_cast<uint32_t>(optionalStart);
+    layout_.offsets.dataDirectories = static_cast<uint32_t>(optionalStart + directoriesAt);
     layout_.offsets.sectionTable = static_cast<uint32_t>(optionalStart + optionalSize);
 
     const Region table(source_, layout_.offsets.sectionTable, uint64_t{sectionCount} * pe::kSectionHeaderSize,
@@ -163,10 +204,63 @@ void PeImage::readHeaders() {
     checkSections(layout_);
 }
 
+ReferencedExtent PeImage::readReferencedExtent() const {
+    ReferencedExtent extent;
+    // The region of the file that data directory `index` names, when it is not empty.
+    const auto directory = [this](uint32_t index, const char* outside, const char* damaged) -> std::optional<Region> {
+        if (index >= layout_.directories.size() || layout_.directories[index].size == 0) {
+            return std::nullopt;
+        }
+        const DataDirectory& named = layout_.directories[index];
+        const std::optional<uint64_t> at = layout_.fileOffsetOf(named.rva, named.size);
+        if (!at) {
+            throw FormatError(outside);
+        }
+        return Region(source_, *at, named.size, damaged);
+    };
+
+    if (const std::optional<Region> debug =
+            directory(pe::kDirectoryDebug, "its debug directory lies outside the data of its sections",
+                      "its debug directory is damaged")) {
+        for (uint64_t entry = 0; entry + kDebugEntrySize <= debug->size(); entry += kDebugEntrySize) {
+            const uint64_t size = debug->le32(entry + 16);
+            if (const uint32_t rva = debug->le32(entry + 20)) {
+                extent.debugData = std::max(extent.debugData, rva + size);
+            }
+            if (const uint32_t offset = debug->le32(entry + 24)) {
+                extent.debugFileData = std::max(extent.debugFileData, offset + size);
+            }
+        }
+    }
+
+    if (const std::optional<Region> blocks =
+            directory(pe::kDirectoryBaseRelocation, "its base relocations lie outside the data of its sections",
+                      "its base relocations are damaged")) {
+        // Blocks of a page's address, the block's size, and 16-bit entries: a type and an offset in the page.
+        for (uint64_t block = 0; block + kRelocationBlockHeader <= blocks->size();) {
+            const uint32_t page = blocks->le32(block);
+            const uint32_t blockSize = blocks->le32(block + 4);
+            if (blockSize < kRelocationBlockHeader) {
+                blocks->refuse();
+            }
+            const ByteView entries = blocks->read(block + kRelocationBlockHeader, blockSize - kRelocationBlockHeader);
+            for (size_t at = 0; at + 2 <= entries.size; at += 2) {
+                const uint16_t entry = getLe16(entries.data + at);
+                if (entry >> 12 != kRelocationPadding) {
+                    extent.relocatedPlace =
+                        std::max(extent.relocatedPlace, uint64_t{page} + (entry & 0xFFF) + kRelocatedPlaceSize);
+                }
+            }
+            block += blockSize;
+        }
+    }
+    return extent;
+}
+
 namespace {
 
-// Reads the three levels of a resource tree, each directory once, with every offset checked against the tree's
-// region and the tree's size bounded as ImageRules.h states.
+// Reads the three levels of a resource tree, each directory once and each entry's identifier once, with every
+// offset checked against the tree's region and the tree's size bounded as ImageRules.h states.
 class ResourceTreeReader {
 public:
     ResourceTreeReader(const Region& tree, const ImageLayout& layout)
@@ -174,25 +268,38 @@ public:
           entriesLeft_(std::min(tree.size() / pe::kResourceEntrySize, kMaxResourceEntries)),
           nameUnitsLeft_(std::min(tree.size() / 2, kMaxResourceNameUnits)) {}
 
-    void readInto(ResourceTree& resources, ByteSource& source) {
+    ResourceTree read(ByteSource& source) {
+        ResourceTree::Types types;
         std::vector<FileRange> data;
-        for (const auto& [type, typeField] : entries(0)) {
-            for (const auto& [name, nameField] : entries(subdirectory(typeField))) {
-                for (const auto& [language, leaf] : entries(subdirectory(nameField))) {
-                    if ((leaf & pe::kResourceHighBit) || !language.isNumber()) {
+        for (auto& [type, typeField] : entries(0)) {
+            ResourceTree::Names& names = add(types, std::move(type));
+            for (auto& [name, nameField] : entries(subdirectory(typeField))) {
+                ResourceTree::Languages& languages = add(names, std::move(name));
+                const std::vector<uint8_t> leaves = table(subdirectory(nameField));
+                for (size_t at = 0; at < leaves.size(); at += pe::kResourceEntrySize) {
+                    const uint32_t language = getLe32(leaves.data() + at);
+                    const uint32_t leaf = getLe32(leaves.data() + at + 4);
+                    if ((leaf & pe::kResourceHighBit) || (language & pe::kResourceHighBit)) {
                         refuse("an entry of its last level is no resource");
                     }
                     tree_.require(leaf, pe::kResourceDataEntrySize);
                     const uint32_t rva = tree_.le32(leaf);
                     const uint32_t size = tree_.le32(uint64_t{leaf} + 4);
                     const uint32_t codePage = tree_.le32(uint64_t{leaf} + 8);
-                    data.push_back(FileRange{fileOffsetOf(rva, size), size});
-                    resources.put(type, name, language.number,
-                                  ResourceData{&source, data.back().offset, size, codePage});
+                    const std::optional<uint64_t> offset = layout_.fileOffsetOf(rva, size);
+                    if (!offset) {
+                        refuse("a resource lies outside the data of its sections");
+                    }
+                    data.push_back(FileRange{*offset, size});
+                    add(languages, static_cast<uint16_t>(language)) = ResourceData{&source, *offset, size, codePage};
                 }
             }
+            dropEmpty(names);
         }
+        // An empty directory would name a resource that is not there.
+        dropEmpty(types);
         checkResourceDataApart(std::move(data));
+        return ResourceTree(std::move(types));
     }
 
 private:
@@ -200,15 +307,32 @@ private:
         throw FormatError(std::string("its resource tree is damaged: ") + rule);
     }
 
-    uint32_t subdirectory(uint32_t offsetField) const {
+    // The value of a new `key` in the directory `map`: the one look-up of that key, which takes constant time
+    // when the entries come in order, as a directory holds them.
+    template <class Map> static typename Map::mapped_type& add(Map& map, typename Map::key_type key) {
+        const size_t before = map.size();
+        const auto at = map.emplace_hint(map.end(), std::move(key), typename Map::mapped_type{});
+        if (map.size() == before) {
+            refuse("two entries of a directory have the same identifier");
+        }
+        return at->second;
+    }
+
+    template <class Map> static void dropEmpty(Map& map) {
+        for (auto at = map.begin(); at != map.end();) {
+            at = at->second.empty() ? map.erase(at) : std::next(at);
+        }
+    }
+
+    static uint32_t subdirectory(uint32_t offsetField) {
         if (!(offsetField & pe::kResourceHighBit)) {
             refuse("an entry of its first two levels is no directory");
         }
         return offsetField & ~pe::kResourceHighBit;
     }
 
-    // The entries of the directory at `offset`, each with its identifier and its offset field.
-    std::vector<std::pair<ResourceId, uint32_t>> entries(uint32_t offset) {
+    // The table of the directory at `offset`: an identifier field and an offset field for each entry.
+    std::vector<uint8_t> table(uint32_t offset) {
         if (!visited_.insert(offset).second) {
             refuse("a directory is reached twice");
         }
@@ -218,27 +342,21 @@ private:
         }
         entriesLeft_ -= count;
         const ByteView view = tree_.read(uint64_t{offset} + pe::kResourceDirectorySize, count * pe::kResourceEntrySize);
-        const std::vector<uint8_t> table(view.data, view.data + view.size);
+        return std::vector<uint8_t>(view.data, view.data + view.size);
+    }
+
+    // The entries of the directory at `offset`, each with its identifier and its offset field.
+    std::vector<std::pair<ResourceId, uint32_t>> entries(uint32_t offset) {
+        const std::vector<uint8_t> fields = table(offset);
         std::vector<std::pair<ResourceId, uint32_t>> result;
-        result.reserve(count);
-        for (size_t i = 0; i < count; ++i) {
-            const uint32_t name = getLe32(table.data() + i * pe::kResourceEntrySize);
-            const uint32_t target = getLe32(table.data() + i * pe::kResourceEntrySize + 4);
+        result.reserve(fields.size() / pe::kResourceEntrySize);
+        for (size_t at = 0; at < fields.size(); at += pe::kResourceEntrySize) {
+            const uint32_t name = getLe32(fields.data() + at);
+            const uint32_t target = getLe32(fields.data() + at + 4);
             if (name & pe::kResourceHighBit) {
                 result.emplace_back(ResourceId(nameAt(name & ~pe::kResourceHighBit)), target);
             } else {
                 result.emplace_back(ResourceId(static_cast<uint16_t>(name)), target);
-            }
-        }
-        std::vector<const ResourceId*> ids;
-        ids.reserve(count);
-        for (const auto& entry : result) {
-            ids.push_back(&entry.first);
-        }
-        std::sort(ids.begin(), ids.end(), [](const ResourceId* a, const ResourceId* b) { return *a < *b; });
-        for (size_t i = 1; i < ids.size(); ++i) {
-            if (!(*ids[i - 1] < *ids[i])) {
-                refuse("two entries of a directory have the same identifier");
             }
         }
         return result;
@@ -266,21 +384,6 @@ private:
         return found->second;
     }
 
-    // The file offset of `size` bytes at `rva`, which must lie within one section's raw data: the last section
-    // that starts at or before it, as the sections are in order of address.
-    uint64_t fileOffsetOf(uint32_t rva, uint32_t size) const {
-        const std::vector<SectionHeader>& sections = layout_.sections;
-        const auto after = std::upper_bound(sections.begin(), sections.end(), rva,
-                                            [](uint32_t at, const SectionHeader& s) { return at < s.virtualAddress; });
-        if (after != sections.begin()) {
-            const SectionHeader& section = *(after - 1);
-            if (uint64_t{rva} + size <= uint64_t{section.virtualAddress} + section.rawSize) {
-                return uint64_t{section.rawPointer} + (rva - section.virtualAddress);
-            }
-        }
-        refuse("a resource lies outside the data of its sections");
-    }
-
     const Region& tree_;
     const ImageLayout& layout_;
     uint64_t entriesLeft_;
@@ -292,22 +395,21 @@ private:
 } // namespace
 
 void PeImage::readResourceTree() {
-    const uint32_t rootRva = layout_.directories[pe::kDirectoryResource].rva;
-    if (rootRva == 0) {
+    const SectionHeader* section = layout_.resourceSection();
+    if (!section) {
+        if (layout_.directories[pe::kDirectoryResource].rva != 0) {
+            throw FormatError("its resource tree lies outside the data of its sections");
+        }
         return;
     }
-    // Offsets within the tree count from its root, up to the end of the one section that holds it.
-    const auto holder =
-        std::find_if(layout_.sections.begin(), layout_.sections.end(), [rootRva](const SectionHeader& s) {
-            return rootRva >= s.virtualAddress && rootRva < uint64_t{s.virtualAddress} + s.rawSize;
-        });
-    if (holder == layout_.sections.end()) {
+    // Offsets within the tree count from its root, up to the end of the section's raw data.
+    const uint32_t skipped = layout_.directories[pe::kDirectoryResource].rva - section->virtualAddress;
+    if (skipped >= section->rawSize) {
         throw FormatError("its resource tree lies outside the data of its sections");
     }
-    const uint32_t skipped = rootRva - holder->virtualAddress;
-    const Region tree(source_, uint64_t{holder->rawPointer} + skipped, holder->rawSize - skipped,
+    const Region tree(source_, uint64_t{section->rawPointer} + skipped, section->rawSize - skipped,
                       "its resource tree is damaged: an offset lies outside its section");
-    ResourceTreeReader(tree, layout_).readInto(resources_, source_);
+    resources_ = ResourceTreeReader(tree, layout_).read(source_);
 }
 
 } // namespace pack

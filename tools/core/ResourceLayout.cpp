@@ -20,28 +20,10 @@ template <class Directory> size_t countNamed(const Directory& directory) {
         std::count_if(directory.begin(), directory.end(), [](const auto& entry) { return !entry.first.isNumber(); }));
 }
 
-// Raises FormatError when a directory of `named` and `numbered` entries cannot state its counts.
-void requireCountable(size_t named, size_t numbered) {
-    if (named > kMaxDirectoryEntries || numbered > kMaxDirectoryEntries) {
-        throw FormatError("one of its resource directories would hold more than 65535 named or numbered entries");
-    }
-}
-
 } // namespace
 
-void checkDirectoryCounts(const ResourceTree& tree) {
-    const ResourceTree::Types& types = tree.types();
-    requireCountable(countNamed(types), types.size() - countNamed(types));
-    for (const auto& [type, names] : types) {
-        requireCountable(countNamed(names), names.size() - countNamed(names));
-        for (const auto& [name, languages] : names) {
-            requireCountable(0, languages.size());
-        }
-    }
-}
-
 ResourceSectionLayout layoutResourceSection(const ResourceTree& tree, uint32_t sectionRva) {
-    checkDirectoryCounts(tree);
+    checkResourceTree(tree);
     const ResourceTree::Types& types = tree.types();
     size_t nameCount = 0;
     size_t leafCount = 0;

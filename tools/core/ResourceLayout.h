@@ -22,13 +22,10 @@ struct ResourceSectionLayout {
     uint64_t size = 0;
 };
 
-// Raises FormatError when a directory of `tree` would hold more named or more numbered entries than its 16-bit
-// counts can state.
-void checkDirectoryCounts(const ResourceTree& tree);
-
 // Lays out `tree` for a section that starts at the relative virtual address `sectionRva`. Time stamps and
 // versions of the directories stay 0, so the same tree always gives the same bytes. Raises FormatError when the
-// resources would not fit the 32-bit addresses of an image, or as checkDirectoryCounts.
+// tree breaks a bound of checkResourceTree (ImageRules.h), or its resources would not fit the 32-bit addresses
+// of an image.
 ResourceSectionLayout layoutResourceSection(const ResourceTree& tree, uint32_t sectionRva);
 
 } // namespace pack

@@ -1,18 +1,23 @@
-// Each crafted file of craft.py refused with its rule by every command, quickly, writing and echoing nothing.
+// The crafted files of craft.py: each refused with its rule by every command, quickly, writing and echoing
+// nothing; and what the packer takes at the reader's bounds packed into setups that read back.
 #include "PackTest.h"
 #include "Packer.h"
+#include "PeImage.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
+using packtest::readFile;
 using packtest::run;
 using packtest::ScratchDir;
 
@@ -55,6 +60,35 @@ const std::vector<Crafted> kCrafted = {
     {"icon-group-repeats-image", Reach::Reading, "its icon group names an image twice"},
     {"names-65536-under-one-type", Reach::Packing,
      "one of its resource directories would hold more than 65535 named or numbered entries"},
+    {"import-directory-into-rsrc", Reach::Packing, "its import directory does not lie before its resources"},
+    {"export-directory-in-rsrc", Reach::Packing, "its export directory does not lie before its resources"},
+    {"import-directory-after-rsrc", Reach::Packing, "its import directory does not lie before its resources"},
+    {"exception-directory-in-rsrc", Reach::Packing, "its exception directory does not lie before its resources"},
+    {"architecture-directory-after-rsrc", Reach::Packing,
+     "its architecture directory does not lie before its resources"},
+    {"global-pointer-directory-in-rsrc", Reach::Packing, "its global pointer does not lie before its resources"},
+    {"tls-directory-after-rsrc", Reach::Packing, "its TLS directory does not lie before its resources"},
+    {"load-config-directory-in-rsrc", Reach::Packing, "its load configuration does not lie before its resources"},
+    {"bound-import-directory-after-rsrc", Reach::Packing,
+     "its bound import directory does not lie before its resources"},
+    {"iat-directory-in-rsrc", Reach::Packing, "its import address table does not lie before its resources"},
+    {"delay-import-directory-after-rsrc", Reach::Packing,
+     "its delay import directory does not lie before its resources"},
+    {"runtime-header-directory-in-rsrc", Reach::Packing, "its runtime header does not lie before its resources"},
+    {"reserved-directory-after-rsrc", Reach::Packing, "its reserved directory does not lie before its resources"},
+    {"entry-point-in-rsrc", Reach::Packing, "its entry point does not lie before its resources"},
+    {"entry-point-after-rsrc", Reach::Packing, "its entry point does not lie before its resources"},
+    {"relocations-in-rsrc", Reach::Packing, "its base relocations lie inside its resources"},
+    {"relocation-changes-rsrc", Reach::Packing, "a base relocation changes its resources or what follows them"},
+    {"relocations-damaged", Reach::Packing, "its base relocations are damaged"},
+    {"debug-data-after-rsrc", Reach::Packing, "the data of a debug entry does not lie before its resources"},
+    {"debug-file-data-after-rsrc", Reach::Packing, "the data of a debug entry does not lie before its resources"},
+    {"code-after-rsrc", Reach::Packing, "a section that holds code follows its resources"},
+    {"pe32-launcher", Reach::Packing, "it is a 32-bit image; a launcher is a 64-bit (PE32+) image"},
+    {"long-names", Reach::Packing, "it is not a Kestrel launcher"},
+    {"long-names-half", Reach::Packing, "it is not a Kestrel launcher"},
+    {"names-past-bound", Reach::Packing,
+     "its resource names would have 1048577 characters, more than the 1048576 a reader takes"},
     {"digest-trailing-nul", Reach::Reading, "the digest the setup carries is malformed"},
     {"digest-and-code-control-oversize", Reach::Reading, "the digest the setup carries is malformed",
      "\nProduct code: \\x1B]0;owned\\x07\\x1B[2J\\x00\\x7F\\u009B\\u202E\uFFFD\\\\\\u2028\\x1B]0;owned"},
@@ -84,14 +118,30 @@ bool printsOnlyText(const std::string& output) {
     return true;
 }
 
+// The files craft.py makes from the launcher and a setup packed from it, made once for all tests.
+struct CraftedSet {
+    ScratchDir work;
+    ScratchDir refused;  // craft.py's cases
+    ScratchDir packable; // craft.py --packable
+    packtest::RunResult craft;
+    packtest::RunResult craftPackable;
+
+    CraftedSet() {
+        const std::string setup = work.file("setup.exe");
+        pack::pack({KR_TEST_LAUNCHER, KR_TEST_PACKAGE, setup});
+        craft = run(KR_TEST_PYTHON, {KR_TEST_CRAFT_SCRIPT, KR_TEST_LAUNCHER, setup, refused.path()});
+        craftPackable = run(KR_TEST_PYTHON, {KR_TEST_CRAFT_SCRIPT, "--packable", KR_TEST_LAUNCHER, packable.path()});
+    }
+};
+
+const CraftedSet& craftedSet() {
+    static const std::unique_ptr<const CraftedSet> set = std::make_unique<const CraftedSet>();
+    return *set;
+}
+
 TEST(CraftedFiles, EachIsRefusedWithItsRuleQuicklyAndLeavesNothing) {
-    const ScratchDir work;
-    const std::string setup = work.file("setup.exe");
-    pack::pack({KR_TEST_LAUNCHER, KR_TEST_PACKAGE, setup});
-    const ScratchDir crafted;
-    const packtest::RunResult craft =
-        run(KR_TEST_PYTHON, {KR_TEST_CRAFT_SCRIPT, KR_TEST_LAUNCHER, setup, crafted.path()});
-    ASSERT_EQ(craft.exitCode, 0) << craft.err;
+    const ScratchDir& crafted = craftedSet().refused;
+    ASSERT_EQ(craftedSet().craft.exitCode, 0) << craftedSet().craft.err;
     std::vector<std::string> expected;
     for (const Crafted& file : kCrafted) {
         expected.push_back(std::string(file.name) + ".exe");
@@ -131,6 +181,123 @@ TEST(CraftedFiles, EachIsRefusedWithItsRuleQuicklyAndLeavesNothing) {
             EXPECT_EQ(out.list(), std::vector<std::string>{}) << what;
         }
     }
+}
+
+// The processor time this thread has spent.
+std::chrono::nanoseconds threadTime() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// One reading of an image of the costliest shape from memory, which finds the two names of its one type with
+// `languages` languages each; returns the processor time it took.
+std::chrono::nanoseconds readingTime(const std::string& bytes, size_t languages) {
+    const auto start = threadTime();
+    pack::MemorySource source(packtest::view(bytes));
+    const pack::PeImage image(source);
+    const auto spent = threadTime() - start;
+    const pack::ResourceTree::Names& names = image.resources().types().begin()->second;
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_EQ(names.begin()->second.size(), languages);
+    return spent;
+}
+
+// The shape that costs most per byte (long names, as many languages as entries allow, one shared datum): twice
+// the names and languages, twice the time, not four times. Each size is timed the least of several readings, the
+// two in turn, so that other work on the machine weighs on both alike.
+TEST(CraftedFiles, ReadingTheCostliestTreeTakesTimeLinearInTheFile) {
+    ASSERT_EQ(craftedSet().craft.exitCode, 0) << craftedSet().craft.err;
+    const std::string half = readFile(craftedSet().refused.file("long-names-half.exe"));
+    const std::string whole = readFile(craftedSet().refused.file("long-names.exe"));
+    std::chrono::nanoseconds halfTime = std::chrono::hours(1);
+    std::chrono::nanoseconds wholeTime = std::chrono::hours(1);
+    // A reader whose work grows with the square of the file is found out by the first round, which it makes slow.
+    std::chrono::nanoseconds spent{0};
+    for (int round = 0; round < 12 && spent < std::chrono::seconds(1); ++round) {
+        const std::chrono::nanoseconds halfRound = readingTime(half, 0x7FFE);
+        const std::chrono::nanoseconds wholeRound = readingTime(whole, 0xFFFE);
+        halfTime = std::min(halfTime, halfRound);
+        wholeTime = std::min(wholeTime, wholeRound);
+        spent += halfRound + wholeRound;
+    }
+    const double ratio =
+        static_cast<double>(wholeTime.count()) / static_cast<double>(std::max<int64_t>(halfTime.count(), 1));
+    std::printf("reading %zu bytes: %lld us, %zu bytes: %lld us, ratio %.2f\n", half.size(),
+                static_cast<long long>(halfTime.count() / 1000), whole.size(),
+                static_cast<long long>(wholeTime.count() / 1000), ratio);
+    EXPECT_LT(ratio, 3.0);
+    EXPECT_LT(wholeTime, std::chrono::milliseconds(250));
+}
+
+// A launcher whose names with the packer's fill the reader's bound exactly, one whose debug entry's data lies
+// before its resources, and an icon of as many images as the tree can hold are packed, and the setup reads back
+// whole; one image more, and the pack is refused naming the bound, leaving nothing.
+TEST(CraftedFiles, WhatThePackerTakesAtTheReadersBoundsReadsBack) {
+    const CraftedSet& set = craftedSet();
+    ASSERT_EQ(set.craftPackable.exitCode, 0) << set.craftPackable.err;
+    const std::vector<std::vector<std::string>> packs = {
+        {"--launcher", set.packable.file("names-at-bound.exe")},
+        {"--launcher", set.packable.file("debug-data-before-rsrc.exe")},
+        {"--icon", set.packable.file("icon-65527.ico")},
+    };
+    for (const std::vector<std::string>& options : packs) {
+        const ScratchDir out;
+        std::vector<std::string> args = options;
+        args.insert(args.end(), {KR_TEST_PACKAGE, out.file("setup.exe")});
+        const packtest::RunResult packed = run(kPacker, args);
+        EXPECT_EQ(packed.exitCode, 0) << options[1] << ": " << packed.err;
+        const packtest::RunResult info = run(kPacker, {"--info", out.file("setup.exe")});
+        EXPECT_EQ(info.exitCode, 0) << options[1] << ": " << info.err;
+        EXPECT_NE(info.out.find("the package matches it"), std::string::npos) << options[1] << ": " << info.out;
+    }
+
+    const ScratchDir out;
+    const packtest::RunResult refused =
+        run(kPacker, {"--icon", set.packable.file("icon-65528.ico"), KR_TEST_PACKAGE, out.file("setup.exe")});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("cannot be written: its resource tree would have 131073 entries, more than the "
+                               "131072 a reader takes"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(out.list(), std::vector<std::string>{});
+}
+
+// A 32-bit image is read as its 64-bit twin: the same layout, entry point, directories and resources.
+TEST(CraftedFiles, A32BitImageReadsAsIts64BitTwin) {
+    ASSERT_EQ(craftedSet().craft.exitCode, 0) << craftedSet().craft.err;
+    const std::string twinBytes = readFile(KR_TEST_LAUNCHER);
+    const std::string bytes = readFile(craftedSet().refused.file("pe32-launcher.exe"));
+    pack::MemorySource twinSource(packtest::view(twinBytes));
+    pack::MemorySource source(packtest::view(bytes));
+    const pack::PeImage twin(twinSource);
+    const pack::PeImage image(source);
+    EXPECT_TRUE(twin.layout().is64Bit);
+    EXPECT_FALSE(image.layout().is64Bit);
+    EXPECT_EQ(image.layout().entryPoint, twin.layout().entryPoint);
+    EXPECT_EQ(image.layout().sizeOfImage, twin.layout().sizeOfImage);
+    ASSERT_EQ(image.sections().size(), twin.sections().size());
+    for (size_t i = 0; i < image.sections().size(); ++i) {
+        EXPECT_EQ(image.sections()[i].virtualAddress, twin.sections()[i].virtualAddress);
+        EXPECT_EQ(image.sections()[i].rawPointer, twin.sections()[i].rawPointer);
+    }
+    ASSERT_EQ(image.directories().size(), twin.directories().size());
+    for (size_t d = 0; d < image.directories().size(); ++d) {
+        EXPECT_EQ(image.directories()[d].rva, twin.directories()[d].rva) << d;
+        EXPECT_EQ(image.directories()[d].size, twin.directories()[d].size) << d;
+    }
+    size_t count = 0;
+    for (const auto& [type, names] : twin.resources().types()) {
+        for (const auto& [name, languages] : names) {
+            for (const auto& [language, data] : languages) {
+                const pack::ResourceData* read = image.resources().find(type, name, language);
+                ASSERT_NE(read, nullptr);
+                EXPECT_EQ(bytes.substr(read->offset, read->size), twinBytes.substr(data.offset, data.size));
+                ++count;
+            }
+        }
+    }
+    EXPECT_EQ(count, 2u) << "the launcher's version block and manifest";
 }
 
 } // namespace

@@ -142,6 +142,15 @@ TEST(ResourceLayout, NamesComeBeforeNumbersAndEveryDatumIsAlignedAfterTheTables)
     const auto placedBeta = std::find_if(layout.data.begin(), layout.data.end(),
                                          [](const PlacedResource& placed) { return placed.data.size == 17; });
     EXPECT_EQ(getLe32(beta), kRva + placedBeta->offset);
+
+    // A name no reader takes is refused, not cut to its 16-bit length.
+    tree.put(10, std::u16string(0x10000, u'n'), 0, datum(0, 1));
+    try {
+        layoutResourceSection(tree, kRva);
+        ADD_FAILURE() << "a name of 65536 characters was laid out";
+    } catch (const FormatError& error) {
+        EXPECT_STREQ(error.what(), "a resource name would be longer than 65535 characters");
+    }
 }
 
 // One block of a version resource: key, value and children, read by its lengths.
@@ -280,9 +289,19 @@ TEST(PackedSetup, ReadsBackAsTheLauncherWithThePackageItsCodeAndAValidChecksum) 
                    (std::max(after[i].virtualSize, after[i].rawSize) + setup.sectionAlignment() - 1) /
                        setup.sectionAlignment() * setup.sectionAlignment();
     }
+    // What the loader reaches stays where it was, but the relocations, which move with their section.
     const DataDirectory relocations = setup.directories()[pe::kDirectoryBaseRelocation];
     EXPECT_EQ(relocations.rva - after[index + 1].virtualAddress,
               launcher.directories()[pe::kDirectoryBaseRelocation].rva - before[index + 1].virtualAddress);
+    EXPECT_EQ(relocations.size, launcher.directories()[pe::kDirectoryBaseRelocation].size);
+    EXPECT_EQ(setup.layout().entryPoint, launcher.layout().entryPoint);
+    ASSERT_EQ(setup.directories().size(), launcher.directories().size());
+    for (uint32_t d = 0; d < setup.directories().size(); ++d) {
+        if (d != pe::kDirectoryResource && d != pe::kDirectoryBaseRelocation) {
+            EXPECT_EQ(setup.directories()[d].rva, launcher.directories()[d].rva) << d;
+            EXPECT_EQ(setup.directories()[d].size, launcher.directories()[d].size) << d;
+        }
+    }
     const size_t optional = setup.offsets().optionalHeader;
     EXPECT_EQ(le32(setupBytes, optional + pe::kSizeOfImage), imageEnd);
     EXPECT_EQ(setup.directories()[pe::kDirectoryResource].size, rsrc.virtualSize);

@@ -5,6 +5,8 @@ craft.py <kestrel-launcher.exe> <packed setup.exe> <output directory>
     writes <case>.exe for every case below into the directory.
 craft.py --worst-case <kestrel-launcher.exe> <output file>
     writes the setup with the largest resource tree the packer's rules allow, for timing --info.
+craft.py --packable <kestrel-launcher.exe> <output directory>
+    writes the launchers and icons that the packer takes at its bounds, or that one step more breaks.
 """
 import os
 import struct
@@ -15,6 +17,13 @@ RT_RCDATA = 10
 RT_GROUP_ICON = 14
 RT_VERSION = 16
 HIGH = 0x80000000
+NAME_UNITS_BOUND = 1 << 20
+# The packer's own names: "MSI", "MSI_DIGEST" and "PRODUCT_CODE".
+PACKER_NAME_UNITS = 3 + 10 + 12
+# The data directories a launcher must keep before its resources, by index.
+DIRECTORIES = {0: 'export', 1: 'import', 3: 'exception', 7: 'architecture', 8: 'global-pointer', 9: 'tls',
+               10: 'load-config', 11: 'bound-import', 12: 'iat', 13: 'delay-import', 14: 'runtime-header',
+               15: 'reserved'}
 
 
 def align(value, alignment):
@@ -49,6 +58,17 @@ class Pe:
 
     def directory(self, index):
         return self.opt + 112 + index * 8
+
+    def directory_rva(self, index):
+        return self.u32(self.directory(index))
+
+    def offset_of(self, rva):
+        """The file offset of a relative virtual address in a section's raw data."""
+        for index in range(self.count):
+            size, address, raw_size, raw = self.section(index)
+            if address <= rva < address + raw_size:
+                return raw + rva - address
+        raise ValueError('0x%x lies in no section' % rva)
 
     def rsrc(self):
         rva = self.u32(self.directory(2))
@@ -283,13 +303,95 @@ def many_sections(launcher):
     return bytes(out.b) + bytes(tree) + bytes(tree_raw - len(tree)) + bytes(align(leaves, file_alignment))
 
 
+def long_names(launcher, units):
+    """One type, two names of `units` characters that differ only in the last, and `units` - 1 languages under
+    each, all leading to one empty datum: a reader that looks type and name up again for every language compares
+    whole names entries x name length times. At 65,535 units the entries are as many as a tree may hold."""
+    languages = units - 1
+
+    def build(add_directory, blob, rva):
+        root = add_directory([(RT_RCDATA, 0)])
+        names = add_directory([(0, 0), (0, 0)], named=2)
+        struct.pack_into('<I', blob, root + 20, HIGH | names)
+        leaf = len(blob)
+        blob.extend(struct.pack('<IIII', rva, 0, 0, 0))
+        for i, last in enumerate('ab'):
+            text = len(blob)
+            blob.extend(struct.pack('<H', units) + ('x' * (units - 1) + last).encode('utf-16-le'))
+            blob.extend(bytes(-len(blob) % 4))
+            inner = add_directory([(language, leaf) for language in range(languages)])
+            struct.pack_into('<II', blob, names + 16 + i * 8, HIGH | text, HIGH | inner)
+    return with_resources(launcher, raw_tree(build))
+
+
+def with_name_units(launcher, units):
+    """The launcher's resources and raw-data names of `units` characters in all, each as long as a name can be."""
+    lengths = [0xFFFF] * (units // 0xFFFF) + ([units % 0xFFFF] if units % 0xFFFF else [])
+    names = [(RT_RCDATA, 'N%02d' % i + 'x' * (length - 3), 0, b'x') for i, length in enumerate(lengths)]
+    return with_resources(launcher, lambda rva: build_tree(read_tree(Pe(launcher)) + names, rva))
+
+
+def as_pe32(image):
+    """The image with a 32-bit optional header: the same fields, those of 64 bits cut to 32, and the section table
+    moved up behind it."""
+    pe = Pe(image)
+    nt = pe.opt - 24
+    opt = bytes(pe.b[pe.opt:pe.opt + 240])
+    narrow = b''.join(struct.pack('<I', struct.unpack_from('<Q', opt, at)[0] & 0xFFFFFFFF) for at in (72, 80, 88, 96))
+    header = (struct.pack('<H', 0x10B) + opt[2:24] + struct.pack('<I', 0) + opt[24:28] + opt[32:72] + narrow +
+              opt[104:240])
+    table = bytes(pe.b[pe.table:pe.table + pe.count * 40])
+    out = bytearray(pe.b)
+    struct.pack_into('<HH', out, nt + 4, 0x14C, pe.count)
+    struct.pack_into('<H', out, nt + 20, len(header))
+    out[pe.opt:pe.opt + len(header) + len(table) + 16] = header + table + bytes(16)
+    return bytes(out)
+
+
+def with_debug_entry(launcher, address, pointer):
+    """The launcher with a debug directory of one entry, in the slack of a section before its resources, whose 16
+    bytes of data lie at `address` in memory and `pointer` in the file (0: nowhere)."""
+    pe = Pe(launcher)
+    slack = next(i for i in range(pe.rsrc()) if pe.section(i)[2] >= align(pe.section(i)[0], 4) + 28)
+    size, va, _, raw = pe.section(slack)
+    at = align(size, 4)
+    entry = struct.pack('<IIHHIIII', 0, 0, 0, 0, 2, 16, address, pointer)
+    out = Pe(patched(launcher, [(pe.directory(6), va + at), (pe.directory(6) + 4, len(entry))]))
+    out.b[raw + at:raw + at + len(entry)] = entry
+    return bytes(out.b)
+
+
 def launcher_cases(launcher):
     pe = Pe(launcher)
     index = pe.rsrc()
     _, rsrc_va, _, rsrc_raw = pe.section(index)
     resources = read_tree(pe)
     big_group = icon_group(range(1, 0x10000))
+    _, reloc_va, _, reloc_raw = pe.section(index + 1)
+    relocations = pe.offset_of(pe.directory_rva(5))
+    directories = {}
+    for position, (d, name) in enumerate(DIRECTORIES.items()):
+        # Alternately a range inside the resources and one in the section after them.
+        place, rva = ('in', rsrc_va + 16) if position % 2 == 0 else ('after', reloc_va)
+        directories['%s-directory-%s-rsrc' % (name, place)] = patched(
+            launcher, [(pe.directory(d), rva), (pe.directory(d) + 4, 16)])
     return {
+        **directories,
+        # Starts before the resources and ends inside them.
+        'import-directory-into-rsrc': patched(launcher, [(pe.directory(1), rsrc_va - 8), (pe.directory(1) + 4, 16)]),
+        'entry-point-in-rsrc': patched(launcher, [(pe.opt + 16, rsrc_va + 16)]),
+        'entry-point-after-rsrc': patched(launcher, [(pe.opt + 16, reloc_va)]),
+        'relocations-in-rsrc': patched(launcher, [(pe.directory(5), rsrc_va)]),
+        'relocation-changes-rsrc': patched(launcher, [(relocations, rsrc_va)]),
+        'relocations-damaged': patched(launcher, [(relocations + 4, 4)]),
+        'debug-data-after-rsrc': with_debug_entry(launcher, reloc_va, 0),
+        'debug-file-data-after-rsrc': with_debug_entry(launcher, 0, reloc_raw),
+        'code-after-rsrc': patched(launcher, [(pe.field(index + 1, 36), pe.u32(pe.field(index + 1, 36)) | 0x20000000)]),
+        'pe32-launcher': as_pe32(launcher),
+        'long-names': long_names(launcher, 0xFFFF),
+        'long-names-half': long_names(launcher, 0x7FFF),
+        # One character more than the packer's names leave.
+        'names-past-bound': with_name_units(launcher, NAME_UNITS_BOUND - PACKER_NAME_UNITS + 1),
         'table-after-rsrc-pointer': patched(launcher, [(pe.field(index, 20), 0x200)]),
         'headers-end-before-table': patched(launcher, [(pe.opt + 60, 0x200)]),
         'rsrc-raw-pointer-zero': patched(launcher, [(pe.field(index, 20), 0)]),
@@ -350,7 +452,59 @@ def worst_case(launcher):
     return with_resources(launcher, lambda rva: build_tree(names + package, rva))
 
 
+def long_names(launcher, units):
+    """One type, two names of `units` characters that differ only in the last, and `units` - 1 languages under
+    each, all leading to one empty datum: a reader that looks type and name up again for every language compares
+    whole names entries x name length times. At 65,535 units the entries are as many as a tree may hold."""
+    languages = units - 1
+
+    def build(add_directory, blob, rva):
+        root = add_directory([(RT_RCDATA, 0)])
+        names = add_directory([(0, 0), (0, 0)], named=2)
+        struct.pack_into('<I', blob, root + 20, HIGH | names)
+        leaf = len(blob)
+        blob.extend(struct.pack('<IIII', rva, 0, 0, 0))
+        for i, last in enumerate('ab'):
+            text = len(blob)
+            blob.extend(struct.pack('<H', units) + ('x' * (units - 1) + last).encode('utf-16-le'))
+            blob.extend(bytes(-len(blob) % 4))
+            inner = add_directory([(language, leaf) for language in range(languages)])
+            struct.pack_into('<II', blob, names + 16 + i * 8, HIGH | text, HIGH | inner)
+    return with_resources(launcher, raw_tree(build))
+
+
+def icon_file(count):
+    """An .ico of `count` distinct 1x1 bitmaps."""
+    image = struct.pack('<IiiHHIIiiII', 40, 1, 2, 1, 32, 0, 0, 0, 0, 0, 0) + bytes(8)
+    offset = 6 + 16 * count
+    directory = struct.pack('<HHH', 0, 1, count) + b''.join(
+        struct.pack('<BBBBHHII', 1, 1, 0, 0, 1, 32, len(image), offset + i * len(image)) for i in range(count))
+    return directory + image * count
+
+
+def packable(launcher):
+    """What the packer takes at the reader's bounds, and the icon one image past them (with the launcher's five
+    types and six names, an icon's images take two entries each)."""
+    pe = Pe(launcher)
+    slack = next(i for i in range(pe.rsrc()) if pe.section(i)[2] >= 28)
+    _, va, _, raw = pe.section(slack)
+    return {
+        'names-at-bound.exe': with_name_units(launcher, NAME_UNITS_BOUND - PACKER_NAME_UNITS),
+        'debug-data-before-rsrc.exe': with_debug_entry(launcher, va, raw),
+        'icon-65527.ico': icon_file(65527),
+        'icon-65528.ico': icon_file(65528),
+    }
+
+
 def main(args):
+    if len(args) == 3 and args[0] == '--packable':
+        with open(args[1], 'rb') as f:
+            launcher = f.read()
+        os.makedirs(args[2], exist_ok=True)
+        for name, data in packable(launcher).items():
+            with open(os.path.join(args[2], name), 'wb') as f:
+                f.write(data)
+        return 0
     if len(args) == 3 and args[0] == '--worst-case':
         with open(args[1], 'rb') as f:
             launcher = f.read()
