@@ -1,4 +1,4 @@
-// Reading PE32+ headers, the section table and the three levels of the resource directory.
+// Reading PE32+ and PE32 headers, the section table and the three levels of the resource directory.
 #include "PeImage.h"
 
 #include "ImageRules.h"
@@ -16,6 +16,10 @@ namespace {
 
 constexpr uint32_t kNtSignature = 0x00004550; // "PE\0\0"
 constexpr uint16_t kPe32PlusMagic = 0x20B;
+constexpr uint16_t kPe32Magic = 0x10B;
+// PE32's image base and stack and heap sizes are 32-bit: its fields from the directory count on lie this much
+// before PE32+'s.
+constexpr uint32_t kPe32Narrowing = 16;
 constexpr uint32_t kDosNtOffsetField = 0x3C;
 constexpr uint32_t kFileHeaderSize = 20;
 constexpr uint32_t kOptionalHeaderSize = pe::kDataDirectories + pe::kMaxDirectories * 8;
@@ -106,14 +110,14 @@ const ResourceTree::Languages::value_type* ResourceTree::first(const ResourceId&
     return nameFound == typeFound->second.end() || nameFound->second.empty() ? nullptr : &*nameFound->second.begin();
 }
 
-PeImage::PeImage(ByteSource& source) : source_(source) {
-    readHeaders();
+PeImage::PeImage(ByteSource& source, ImageWidth width) : source_(source) {
+    readHeaders(width);
     readResourceTree();
 }
 
 size_t PeImage::rewritableResourceSection() const { return pack::rewritableResourceSection(layout_); }
 
-void PeImage::readHeaders() {
+void PeImage::readHeaders(ImageWidth width) {
     layout_.fileSize = source_.size();
     const char* const notExecutable = "it is not a Windows executable";
     const Region file(source_, 0, layout_.fileSize, notExecutable);
@@ -132,10 +136,18 @@ void PeImage::readHeaders() {
 
     const uint64_t optionalStart = ntOffset + 4 + kFileHeaderSize;
     checkComplete(layout_.fileSize, optionalStart + optionalSize);
-    const Region optional(source_, optionalStart, optionalSize, "it is not a 64-bit image");
-    const uint32_t directoryCount = std::min(optional.le32(kDirectoryCount), pe::kMaxDirectories);
-    if (optional.le16(0) != kPe32PlusMagic || optionalSize < kOptionalHeaderSize ||
-        directoryCount <= pe::kDirectoryBaseRelocation) {
+    const Region optional(source_, optionalStart, optionalSize,
+                          width == ImageWidth::Any ? "it is neither a 32-bit nor a 64-bit image"
+                                                   : "it is not a 64-bit image");
+    const uint16_t magic = optional.le16(0);
+    layout_.pe32Plus = magic == kPe32PlusMagic;
+    if (!layout_.pe32Plus && (magic != kPe32Magic || width != ImageWidth::Any)) {
+        optional.refuse();
+    }
+    const uint32_t narrowing = layout_.pe32Plus ? 0 : kPe32Narrowing;
+    const uint32_t directoriesAt = pe::kDataDirectories - narrowing;
+    const uint32_t directoryCount = std::min(optional.le32(kDirectoryCount - narrowing), pe::kMaxDirectories);
+    if (optionalSize < kOptionalHeaderSize - narrowing || directoryCount <= pe::kDirectoryBaseRelocation) {
         optional.refuse();
     }
     layout_.sizeOfInitializedData = optional.le32(pe::kSizeOfInitializedData);
@@ -144,8 +156,8 @@ void PeImage::readHeaders() {
     layout_.sizeOfImage = optional.le32(pe::kSizeOfImage);
     layout_.sizeOfHeaders = optional.le32(kSizeOfHeaders);
     for (uint32_t d = 0; d < directoryCount; ++d) {
-        layout_.directories.push_back(DataDirectory{optional.le32(pe::kDataDirectories + d * 8),
-                                                    optional.le32(pe::kDataDirectories + d * 8 + 4)});
+        layout_.directories.push_back(
+            DataDirectory{optional.le32(directoriesAt + d * 8), optional.le32(directoriesAt + d * 8 + 4)});
     }
     layout_.sectionTableEnd = optionalStart + optionalSize + uint64_t{sectionCount} * pe::kSectionHeaderSize;
     checkHeaders(layout_);

@@ -1,4 +1,4 @@
-// Reading a 64-bit Windows image: its headers, its sections and its resource tree, from any byte source.
+// Reading a Windows image: its headers, its sections and its resource tree, from any byte source.
 #pragma once
 
 #include "Bytes.h"
@@ -90,6 +90,7 @@ struct ImageLayout {
     uint32_t sectionAlignment = 0;
     uint32_t sizeOfInitializedData = 0;
     uint32_t symbolTable = 0;
+    bool pe32Plus = true; // a 64-bit image; else a 32-bit one (PE32), read for its resources only
     std::vector<SectionHeader> sections;
     std::vector<DataDirectory> directories; // at most 16
 };
@@ -117,13 +118,17 @@ constexpr uint32_t kResourceDataEntrySize = 16;
 constexpr uint32_t kResourceHighBit = 0x80000000u;
 } // namespace pe
 
-// A 64-bit Windows image read from a source that outlives it. Resource data stays in the source; only the
-// headers and the tree are read.
+// The images a reader takes: a launcher and a setup are 64-bit; an executable that gives an icon may be either,
+// as the resource tree is the same.
+enum class ImageWidth { Only64Bit, Any };
+
+// A Windows image read from a source that outlives it. Resource data stays in the source; only the headers and the
+// tree are read.
 class PeImage {
 public:
     // Checks the image against the rules of ImageRules.h before its resource tree is read; raises FormatError
-    // naming the rule it breaks.
-    explicit PeImage(ByteSource& source);
+    // naming the rule it breaks, "it is not a 64-bit image" among them unless `width` takes any.
+    explicit PeImage(ByteSource& source, ImageWidth width = ImageWidth::Only64Bit);
 
     ByteSource& source() const { return source_; }
     const ImageLayout& layout() const { return layout_; }
@@ -139,7 +144,7 @@ public:
     size_t rewritableResourceSection() const;
 
 private:
-    void readHeaders();
+    void readHeaders(ImageWidth width);
     void readResourceTree();
 
     ByteSource& source_;
