@@ -187,6 +187,9 @@ void report(const PackSummary& summary) {
     platform::writeLine(platform::Stream::Out,
                         "Wrote " + summary.outputPath + " with a package of " + formatSize(summary.packageSize));
     platform::writeLine(platform::Stream::Out, "Icon: " + summary.icon);
+    if (!summary.iconWarning.empty()) {
+        platform::writeLine(platform::Stream::Err, "kestrel-pack: warning: " + summary.iconWarning);
+    }
 }
 
 int packAndReport(const CommandLine& commandLine, const std::string& programPath) {
@@ -256,6 +259,7 @@ std::string infoJson(const SetupFacts& facts) {
               facts.storedDigest || facts.digestMalformed ? (facts.packageIsWhole() ? "true" : "false") : "null"),
         field("signed", facts.signature ? "true" : "false"),
         field("icon", iconJson(facts.iconSizes)),
+        field("iconDamage", facts.iconDamage.empty() ? "null" : jsonString(facts.iconDamage)),
     });
 }
 
@@ -278,7 +282,9 @@ void reportInfo(const SetupFacts& facts) {
     line("Package:      ", formatSize(facts.packageSize));
     line("Digest:       ", digest);
     line("Signature:    ", facts.signature ? "present (Authenticode, not verified)" : "absent");
-    line("Icon:         ", facts.iconSizes.empty() ? std::string("none") : describeIconSizes(facts.iconSizes));
+    line("Icon:         ", !facts.iconDamage.empty() ? "damaged: " + facts.iconDamage
+                           : facts.iconSizes.empty() ? std::string("none")
+                                                     : describeIconSizes(facts.iconSizes));
 }
 
 int describeSetup(const CommandLine& commandLine) {
