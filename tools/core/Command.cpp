@@ -246,6 +246,9 @@ std::string iconJson(const std::vector<IconSize>& sizes) {
 
 std::string infoJson(const SetupFacts& facts) {
     const auto field = jsonField;
+    // A damaged icon adds "iconDamage", what is wrong with it; a whole icon, or none, adds nothing.
+    const std::string iconDamage =
+        facts.iconDamage.empty() ? std::string() : "," + field("iconDamage", jsonString(facts.iconDamage));
     return jsonObject({
         field("setup", jsonString(facts.setupPath)),
         field("productName", jsonString(facts.productName)),
@@ -258,8 +261,7 @@ std::string infoJson(const SetupFacts& facts) {
         field("digestMatches",
               facts.storedDigest || facts.digestMalformed ? (facts.packageIsWhole() ? "true" : "false") : "null"),
         field("signed", facts.signature ? "true" : "false"),
-        field("icon", iconJson(facts.iconSizes)),
-        field("iconDamage", facts.iconDamage.empty() ? "null" : jsonString(facts.iconDamage)),
+        field("icon", iconJson(facts.iconSizes)) + iconDamage,
     });
 }
 

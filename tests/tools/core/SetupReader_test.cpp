@@ -94,7 +94,7 @@ TEST_F(SetupFiles, InfoDescribesTheSetupAndJsonSaysTheSame) {
                             "\",\"packageSize\":" +
                             std::to_string(packageBytes.size()) + ",\"digest\":\"" + digest +
                             "\",\"packageDigest\":\"" + digest +
-                            "\",\"digestMatches\":true,\"signed\":false,\"icon\":null,\"iconDamage\":null}\n");
+                            "\",\"digestMatches\":true,\"signed\":false,\"icon\":null}\n");
 
     // Packed by other means, or by an older packer: whole, with nothing to check.
     const packtest::RunResult older = run(kPacker, {"--info", digestless});
