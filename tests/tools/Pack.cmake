@@ -1,4 +1,4 @@
-# The packer's tests: their own packages (one small, one of 256 MiB, two with icons) and the programs they run.
+# The packer's tests: their own packages (one small, one of 256 MiB, four with icons) and the programs they run.
 set(KR_PACKTEST_PRODUCT_CODE "{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}")
 set(KR_BIG_PRODUCT_CODE "{C8E4B1A7-2F6D-4B93-8A1E-5D7C9B3F0A26}")
 set(KR_PACKTEST_MSI ${KR_TEST_PACKAGES_DIR}/kr-packtest.msi)
@@ -31,25 +31,46 @@ file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/kr-iconic.rc
 add_executable(kr-iconic kr-iconic.cpp ${CMAKE_CURRENT_BINARY_DIR}/kr-iconic.rc)
 set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/kr-iconic.rc PROPERTIES
   OBJECT_DEPENDS "${KR_ICON_ICO};${exe_icon}")
+# A 32-bit program's icon of three sizes more, crafted as bytes (no 32-bit compiler needed).
+set(iconic32_ico ${CMAKE_CURRENT_BINARY_DIR}/kr-iconic32.ico)
+set(KR_ICONIC32_EXE ${KR_TEST_PACKAGES_DIR}/kr-iconic32.exe)
+add_custom_command(OUTPUT ${KR_ICONIC32_EXE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KR_TEST_PACKAGES_DIR}
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/examples/make-icon.py ${iconic32_ico} 20,40,256
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/crafted/craft.py --pe32-icon ${iconic32_ico}
+          ${KR_ICONIC32_EXE}
+  DEPENDS ${PROJECT_SOURCE_DIR}/examples/make-icon.py crafted/craft.py
+  VERBATIM)
 set(KR_ICONIC_ICO_MSI ${KR_TEST_PACKAGES_DIR}/kr-iconic-ico.msi)
 set(KR_ICONIC_EXE_MSI ${KR_TEST_PACKAGES_DIR}/kr-iconic-exe.msi)
-# wixl takes a SourceFile relative to the directory it runs in.
-foreach(form ico exe)
-  set(icon_dir ${KR_TEST_PACKAGES_DIR})
-  set(icon_name kr-icon.ico)
-  if(form STREQUAL exe)
+set(KR_ICONIC_PE32_MSI ${KR_TEST_PACKAGES_DIR}/kr-iconic-pe32.msi)
+set(KR_ICONIC_TEXT_MSI ${KR_TEST_PACKAGES_DIR}/kr-iconic-text.msi)
+# Icon rows of an .ico file, a 64-bit and a 32-bit executable, and a text file. wixl takes a SourceFile relative
+# to the directory it runs in.
+foreach(form ico exe pe32 text)
+  if(form STREQUAL ico)
+    set(icon_dir ${KR_TEST_PACKAGES_DIR})
+    set(icon_name kr-icon.ico)
+  elseif(form STREQUAL exe)
     set(icon_dir $<TARGET_FILE_DIR:kr-iconic>)
     set(icon_name $<TARGET_FILE_NAME:kr-iconic>)
+  elseif(form STREQUAL pe32)
+    set(icon_dir ${KR_TEST_PACKAGES_DIR})
+    set(icon_name kr-iconic32.exe)
+  else()
+    set(icon_dir ${CMAKE_CURRENT_SOURCE_DIR}/files)
+    set(icon_name notes.txt)
   endif()
   add_custom_command(OUTPUT ${KR_TEST_PACKAGES_DIR}/kr-iconic-${form}.msi
     COMMAND ${KR_WIXL} -D IconFile=${icon_name} -o ${KR_TEST_PACKAGES_DIR}/kr-iconic-${form}.msi
             ${CMAKE_CURRENT_SOURCE_DIR}/kr-iconic.wxs
     WORKING_DIRECTORY ${icon_dir}
-    DEPENDS kr-iconic.wxs ${KR_ICON_ICO} $<TARGET_FILE:kr-iconic>
+    DEPENDS kr-iconic.wxs ${KR_ICON_ICO} $<TARGET_FILE:kr-iconic> ${KR_ICONIC32_EXE} files/notes.txt
     VERBATIM)
 endforeach()
 add_custom_target(kr_pack_test_packages
-  DEPENDS ${KR_PACKTEST_MSI} ${KR_BIG_MSI} ${KR_ICONIC_ICO_MSI} ${KR_ICONIC_EXE_MSI})
+  DEPENDS ${KR_PACKTEST_MSI} ${KR_BIG_MSI} ${KR_ICONIC_ICO_MSI} ${KR_ICONIC_EXE_MSI} ${KR_ICONIC_PE32_MSI}
+          ${KR_ICONIC_TEXT_MSI})
 add_dependencies(kr_pack_test_packages kr-iconic)
 
 kr_path_from_bin(KR_PACKTEST_MSI_FROM_BIN ${KR_PACKTEST_MSI})
@@ -57,6 +78,9 @@ kr_path_from_bin(KR_BIG_MSI_FROM_BIN ${KR_BIG_MSI})
 kr_path_from_bin(KR_ICON_ICO_FROM_BIN ${KR_ICON_ICO})
 kr_path_from_bin(KR_ICONIC_ICO_MSI_FROM_BIN ${KR_ICONIC_ICO_MSI})
 kr_path_from_bin(KR_ICONIC_EXE_MSI_FROM_BIN ${KR_ICONIC_EXE_MSI})
+kr_path_from_bin(KR_ICONIC32_EXE_FROM_BIN ${KR_ICONIC32_EXE})
+kr_path_from_bin(KR_ICONIC_PE32_MSI_FROM_BIN ${KR_ICONIC_PE32_MSI})
+kr_path_from_bin(KR_ICONIC_TEXT_MSI_FROM_BIN ${KR_ICONIC_TEXT_MSI})
 configure_file(krpack.h.in ${CMAKE_CURRENT_BINARY_DIR}/include/krpack.h @ONLY)
 
 foreach(test test_kestrel-pack test_MsiDatabase)

@@ -312,23 +312,37 @@ std::vector<std::pair<LONG, LONG>> iconSizes(const std::wstring& path) {
     return sizes;
 }
 
+// The package's icon, or --icon's, as Windows reads it from the setup: an .ico file, a 64-bit or a 32-bit program's
+// first icon group. A package's Icon row that cannot be used is left out with one warning, and the setup packed.
 TEST(PackedSetup, WearsTheIconOfThePackageOrOfIconAsWindowsReadsIt) {
     krtest::ScratchDir scratch;
     const std::wstring icoRow = krtest::binPath(KR_ICONIC_ICO_MSI_FROM_BIN);
     const std::wstring exeRow = krtest::binPath(KR_ICONIC_EXE_MSI_FROM_BIN);
+    const std::wstring pe32Row = krtest::binPath(KR_ICONIC_PE32_MSI_FROM_BIN);
+    const std::wstring textRow = krtest::binPath(KR_ICONIC_TEXT_MSI_FROM_BIN);
+    const std::wstring pe32 = krtest::binPath(KR_ICONIC32_EXE_FROM_BIN);
+    // Windows reads the 32-bit program's icon as the packer does.
+    EXPECT_EQ(ExtractIconExW(pe32.c_str(), -1, nullptr, nullptr, 0), 1u);
     const std::vector<std::pair<LONG, LONG>> four = {{16, 16}, {32, 32}, {48, 48}, {256, 256}};
+    const std::vector<std::pair<LONG, LONG>> three = {{20, 20}, {40, 40}, {256, 256}};
+    const std::string unusable = "cannot be used: it is neither an icon file nor a Windows executable";
     struct Case {
         std::vector<std::wstring> args;
         std::vector<std::pair<LONG, LONG>> sizes;
         std::string report;
+        std::string warning{}; // what follows the Icon row's package on standard error
     };
     const std::vector<Case> cases = {
         {{icoRow}, four, "Icon: 16x16, 32x32, 48x48, 256x256 from the package's Icon table, row 'ProductIcon'"},
         {{exeRow}, {{16, 16}, {24, 24}, {64, 64}}, "Icon: 16x16, 24x24, 64x64 from the package's Icon table"},
+        {{pe32Row}, three, "Icon: 20x20, 40x40, 256x256 from the package's Icon table, row 'ProductIcon'"},
         {{L"--icon", krtest::binPath(KR_ICON_ICO_FROM_BIN), kPackage}, four,
          "Icon: 16x16, 32x32, 48x48, 256x256 from '"},
+        {{L"--icon", pe32, kPackage}, three, "Icon: 20x20, 40x40, 256x256 from '"},
         {{L"--no-icon", icoRow}, {}, "Icon: none, as --no-icon asks"},
         {{kPackage}, {}, "Icon: none; the package names no icon in ARPPRODUCTICON"},
+        {{textRow}, {}, "Icon: none; the row 'ProductIcon' of the package's Icon table " + unusable,
+         "kr-iconic-text.msi' " + unusable + "; the setup is packed without an icon"},
     };
     for (const Case& pack : cases) {
         const std::wstring setup = scratch.file(L"setup.exe");
@@ -336,12 +350,21 @@ TEST(PackedSetup, WearsTheIconOfThePackageOrOfIconAsWindowsReadsIt) {
         args.push_back(setup);
         const krtest::RunResult result = krtest::run(kPacker, args);
         ASSERT_EQ(result.exitCode, 0u) << result.err;
+        if (pack.warning.empty()) {
+            EXPECT_EQ(result.err, "");
+        } else {
+            EXPECT_EQ(result.err.rfind("kestrel-pack: warning: The icon 'ProductIcon' in the package '", 0), 0u);
+            EXPECT_TRUE(contains(result.err, pack.warning)) << result.err;
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        }
         EXPECT_TRUE(contains(result.out, pack.report)) << result.out;
         EXPECT_EQ(iconSizes(setup), pack.sizes) << pack.report;
         // What the shell counts, and draws in Explorer.
         EXPECT_EQ(ExtractIconExW(setup.c_str(), -1, nullptr, nullptr, 0), pack.sizes.empty() ? 0u : 1u);
         const std::string info = krtest::run(kPacker, {L"--info", setup}).out;
-        EXPECT_TRUE(contains(info, pack.sizes.empty() ? "Icon:         none" : "Icon:         16x16, ")) << info;
+        const std::string first = pack.sizes.empty() ? "none" : std::to_string(pack.sizes[0].first) + "x" +
+                                                                    std::to_string(pack.sizes[0].second) + ", ";
+        EXPECT_TRUE(contains(info, "Icon:         " + first)) << info;
     }
 }
 

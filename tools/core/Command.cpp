@@ -187,6 +187,9 @@ void report(const PackSummary& summary) {
     platform::writeLine(platform::Stream::Out,
                         "Wrote " + summary.outputPath + " with a package of " + formatSize(summary.packageSize));
     platform::writeLine(platform::Stream::Out, "Icon: " + summary.icon);
+    if (!summary.iconWarning.empty()) {
+        platform::writeLine(platform::Stream::Err, "kestrel-pack: warning: " + summary.iconWarning);
+    }
 }
 
 int packAndReport(const CommandLine& commandLine, const std::string& programPath) {
@@ -243,6 +246,9 @@ std::string iconJson(const std::vector<IconSize>& sizes) {
 
 std::string infoJson(const SetupFacts& facts) {
     const auto field = jsonField;
+    // A damaged icon adds "iconDamage", what is wrong with it; a whole icon, or none, adds nothing.
+    const std::string iconDamage =
+        facts.iconDamage.empty() ? std::string() : "," + field("iconDamage", jsonString(facts.iconDamage));
     return jsonObject({
         field("setup", jsonString(facts.setupPath)),
         field("productName", jsonString(facts.productName)),
@@ -255,7 +261,7 @@ std::string infoJson(const SetupFacts& facts) {
         field("digestMatches",
               facts.storedDigest || facts.digestMalformed ? (facts.packageIsWhole() ? "true" : "false") : "null"),
         field("signed", facts.signature ? "true" : "false"),
-        field("icon", iconJson(facts.iconSizes)),
+        field("icon", iconJson(facts.iconSizes)) + iconDamage,
     });
 }
 
@@ -278,7 +284,9 @@ void reportInfo(const SetupFacts& facts) {
     line("Package:      ", formatSize(facts.packageSize));
     line("Digest:       ", digest);
     line("Signature:    ", facts.signature ? "present (Authenticode, not verified)" : "absent");
-    line("Icon:         ", facts.iconSizes.empty() ? std::string("none") : describeIconSizes(facts.iconSizes));
+    line("Icon:         ", !facts.iconDamage.empty() ? "damaged: " + facts.iconDamage
+                           : facts.iconSizes.empty() ? std::string("none")
+                                                     : describeIconSizes(facts.iconSizes));
 }
 
 int describeSetup(const CommandLine& commandLine) {

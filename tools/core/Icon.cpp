@@ -3,6 +3,7 @@
 
 #include "ImageRules.h"
 #include "PackError.h"
+#include "Region.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,11 +20,22 @@ constexpr uint16_t kIconType = 1;
 constexpr uint16_t kGroupLanguage = 0;
 constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr uint32_t kBitmapHeaderSize = 40;
+// A PNG chunk: its length and type, its data, then a checksum; the header chunk's data are 13 bytes. Lengths,
+// widths and heights are big-endian and below 2^31.
+constexpr uint64_t kPngChunkFrame = 12;
+constexpr uint32_t kPngHeaderSize = 13;
+constexpr uint32_t kPngMaxLength = 0x7FFFFFFF;
+constexpr uint64_t kPngWindow = 64 * 1024;
 
 struct GroupEntry {
     std::array<uint8_t, 8> entry{};
     uint16_t id = 0;
 };
+
+uint32_t getBe32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 | static_cast<uint32_t>(at[2]) << 8 |
+           static_cast<uint32_t>(at[3]);
+}
 
 std::array<uint8_t, 8> entryFields(const uint8_t* at) {
     std::array<uint8_t, 8> fields{};
@@ -32,29 +44,23 @@ std::array<uint8_t, 8> entryFields(const uint8_t* at) {
 }
 
 // A directory's header, checked; returns its entry count.
-uint16_t directoryCount(ByteView header, const char* notADirectory) {
-    if (header.size < kDirectoryHeaderSize || getLe16(header.data) != 0 || getLe16(header.data + 2) != kIconType) {
-        throw FormatError(notADirectory);
+uint16_t directoryCount(const Region& directory) {
+    if (directory.size() < kDirectoryHeaderSize || directory.le16(0) != 0 || directory.le16(2) != kIconType) {
+        directory.refuse();
     }
-    return getLe16(header.data + 4);
+    return directory.le16(4);
 }
 
 // The entries of a group directory; only the bytes they take are read.
 std::vector<GroupEntry> readGroupDirectory(const ResourceData& group) {
-    const char* const damaged = "its icon group is damaged";
-    const uint16_t count = directoryCount(
-        group.size < kDirectoryHeaderSize ? ByteView{} : group.source->read(group.offset, kDirectoryHeaderSize),
-        damaged);
-    const uint64_t size = kDirectoryHeaderSize + count * kGroupEntrySize;
-    if (size > group.size) {
-        throw FormatError(damaged);
-    }
-    const ByteView view = group.source->read(group.offset, size);
+    const Region directory(*group.source, group.offset, group.size, "its icon group is damaged");
+    const uint16_t count = directoryCount(directory);
+    const ByteView view = directory.read(kDirectoryHeaderSize, count * kGroupEntrySize);
     const std::vector<uint8_t> bytes(view.data, view.data + view.size);
     std::vector<GroupEntry> entries;
     std::vector<uint16_t> numbers;
     for (uint16_t i = 0; i < count; ++i) {
-        const uint8_t* at = bytes.data() + kDirectoryHeaderSize + i * kGroupEntrySize;
+        const uint8_t* at = bytes.data() + i * kGroupEntrySize;
         entries.push_back(GroupEntry{entryFields(at), getLe16(at + 12)});
         numbers.push_back(entries.back().id);
     }
@@ -79,29 +85,66 @@ FirstGroup firstGroup(const ResourceTree& resources) {
     return FirstGroup{&name, first->first, &first->second};
 }
 
-// Windows shows an icon image that is a PNG file or a bitmap without its file header.
-void requireImageFormat(const ResourceData& image) {
-    if (image.size >= kBitmapHeaderSize) {
-        const ByteView start = image.source->read(image.offset, sizeof(kPngSignature));
-        if (std::memcmp(start.data, kPngSignature, sizeof(kPngSignature)) == 0 ||
-            getLe32(start.data) == kBitmapHeaderSize) {
+// A PNG file as far as its chunks go: the header chunk first, giving a width and a height, and the end chunk
+// within the image's bytes. The pixels are left to the system that draws them.
+void requirePng(const ResourceData& data) {
+    const Region png(*data.source, data.offset, data.size,
+                     "a PNG image in it runs past the bytes its directory gives it");
+    uint64_t at = sizeof(kPngSignature);
+    const ByteView header = png.read(at, 8 + kPngHeaderSize);
+    if (getBe32(header.data) != kPngHeaderSize || std::memcmp(header.data + 4, "IHDR", 4) != 0) {
+        throw FormatError("a PNG image in it does not begin with its header chunk");
+    }
+    const uint32_t width = getBe32(header.data + 8);
+    const uint32_t height = getBe32(header.data + 12);
+    if (width == 0 || height == 0 || width > kPngMaxLength || height > kPngMaxLength) {
+        throw FormatError("a PNG image in it has no valid width and height");
+    }
+    // Chunk headers are read a window at a time, so that many small chunks cost few reads of the source.
+    uint64_t windowStart = 0;
+    ByteView window;
+    for (at += kPngChunkFrame + kPngHeaderSize;;) {
+        if (at + 8 > windowStart + window.size) {
+            png.require(at, 8);
+            windowStart = at;
+            window = png.read(at, std::min(kPngWindow, png.size() - at));
+        }
+        const uint8_t* chunk = window.data + (at - windowStart);
+        const uint32_t length = getBe32(chunk);
+        const bool end = std::memcmp(chunk + 4, "IEND", 4) == 0;
+        if (length > kPngMaxLength) {
+            png.refuse();
+        }
+        png.require(at, kPngChunkFrame + length);
+        at += kPngChunkFrame + length;
+        if (end) {
             return;
         }
     }
-    throw FormatError("an image in it is neither a PNG nor a bitmap");
 }
 
-std::vector<IconImage> readIconFile(ByteSource& source) {
-    const char* const notAnIcon = "it is neither an icon file nor a Windows executable";
-    const uint64_t fileSize = source.size();
-    const uint16_t count =
-        directoryCount(fileSize < kDirectoryHeaderSize ? ByteView{} : source.read(0, kDirectoryHeaderSize), notAnIcon);
+// Windows shows an icon image that is a PNG file or a bitmap without its file header.
+void requireImageFormat(const ResourceData& data) {
+    const Region image(*data.source, data.offset, data.size, "an image in it is neither a PNG nor a bitmap");
+    if (image.size() >= sizeof(kPngSignature) &&
+        std::memcmp(image.read(0, sizeof(kPngSignature)).data, kPngSignature, sizeof(kPngSignature)) == 0) {
+        requirePng(data);
+    } else if (image.size() < kBitmapHeaderSize || image.le32(0) != kBitmapHeaderSize) {
+        image.refuse();
+    }
+}
+
+std::vector<IconImage> readIconFile(ByteSource& source, const Region& file) {
+    if (file.size() == 0) {
+        throw FormatError("it is empty");
+    }
+    const uint16_t count = directoryCount(file);
     if (count == 0) {
         throw FormatError("it holds no images");
     }
     const uint64_t directoryEnd = kDirectoryHeaderSize + count * kFileEntrySize;
-    checkComplete(fileSize, directoryEnd, "its directory needs");
-    const ByteView view = source.read(kDirectoryHeaderSize, count * kFileEntrySize);
+    checkComplete(file.size(), directoryEnd, "its directory needs");
+    const ByteView view = file.read(kDirectoryHeaderSize, count * kFileEntrySize);
     const std::vector<uint8_t> directory(view.data, view.data + view.size);
     std::vector<IconImage> images;
     std::vector<FileRange> ranges;
@@ -112,20 +155,15 @@ std::vector<IconImage> readIconFile(ByteSource& source) {
         images.push_back(IconImage{entryFields(at), ResourceData{&source, offset, size, 0}});
         ranges.push_back(FileRange{offset, size});
     }
-    checkIconFileImages(std::move(ranges), directoryEnd, fileSize);
+    checkIconFileImages(std::move(ranges), directoryEnd, file.size());
     for (const IconImage& image : images) {
         requireImageFormat(image.data);
     }
     return images;
 }
 
-std::vector<IconImage> readExecutableIcon(ByteSource& source) {
-    const PeImage image(source);
-    const ResourceTree& resources = image.resources();
-    const FirstGroup group = firstGroup(resources);
-    if (!group.data) {
-        throw FormatError("it carries no icon");
-    }
+// The images of a tree's first icon group, each in the group's language where it has that one.
+std::vector<IconImage> readGroupImages(const ResourceTree& resources, const FirstGroup& group) {
     std::vector<IconImage> images;
     for (const GroupEntry& entry : readGroupDirectory(*group.data)) {
         const std::vector<uint16_t> languages = resources.languages(kResourceTypeIcon, entry.id);
@@ -144,6 +182,15 @@ std::vector<IconImage> readExecutableIcon(ByteSource& source) {
     return images;
 }
 
+std::vector<IconImage> readExecutableIcon(ByteSource& source) {
+    const PeImage image(source);
+    const FirstGroup group = firstGroup(image.resources());
+    if (!group.data) {
+        throw FormatError("it carries no icon");
+    }
+    return readGroupImages(image.resources(), group);
+}
+
 } // namespace
 
 IconSize IconImage::size() const {
@@ -152,18 +199,19 @@ IconSize IconImage::size() const {
 }
 
 std::vector<IconImage> readIcon(ByteSource& source) {
-    if (source.size() >= 2 && getLe16(source.read(0, 2).data) == pe::kDosSignature) {
+    const Region file(source, 0, source.size(), "it is neither an icon file nor a Windows executable");
+    if (file.size() >= 2 && file.le16(0) == pe::kDosSignature) {
         return readExecutableIcon(source);
     }
-    return readIconFile(source);
+    return readIconFile(source, file);
 }
 
 std::vector<IconSize> firstIconGroupSizes(const ResourceTree& resources) {
     std::vector<IconSize> sizes;
     const FirstGroup group = firstGroup(resources);
     if (group.data) {
-        for (const GroupEntry& entry : readGroupDirectory(*group.data)) {
-            sizes.push_back(IconImage{entry.entry, ResourceData{}}.size());
+        for (const IconImage& image : readGroupImages(resources, group)) {
+            sizes.push_back(image.size());
         }
     }
     return sizes;
@@ -171,8 +219,12 @@ std::vector<IconSize> firstIconGroupSizes(const ResourceTree& resources) {
 
 std::string describeIconSizes(const std::vector<IconSize>& sizes) {
     std::string text;
-    for (const IconSize& size : sizes) {
-        text += (text.empty() ? "" : ", ") + std::to_string(size.width) + "x" + std::to_string(size.height);
+    const size_t shown = std::min(sizes.size(), kShownIconSizes);
+    for (size_t i = 0; i < shown; ++i) {
+        text += (i == 0 ? "" : ", ") + std::to_string(sizes[i].width) + "x" + std::to_string(sizes[i].height);
+    }
+    if (sizes.size() > shown) {
+        text += " and " + std::to_string(sizes.size() - shown) + " more";
     }
     return text;
 }
@@ -209,7 +261,8 @@ IconGroup::IconGroup(const std::vector<IconImage>& images, const IconGroupImages
         }
     }
 
-    std::set<uint16_t> usedNumbers;
+    // A number another group names stays its own, even when that group's image is missing.
+    std::set<uint16_t> usedNumbers = groups.others;
     const auto icons = resources.types().find(kResourceTypeIcon);
     if (icons != resources.types().end()) {
         for (const auto& entry : icons->second) {

@@ -29,16 +29,20 @@ struct IconImage {
     IconSize size() const;
 };
 
-// The images of an .ico file, or of the first icon group of a Windows executable, in their order; their bytes
-// stay in `source`. Every count, offset and size is checked against the source before it is used, and each
-// image must begin as a PNG or a bitmap. Raises FormatError saying what is wrong.
+// The images of an .ico file, or of the first icon group of a Windows executable (64-bit or 32-bit), in their
+// order; their bytes stay in `source`. Every count, offset and size is checked against the source before it is
+// used, and each image must be a bitmap or a PNG whose header chunk and chunks up to its end chunk lie within the
+// image's bytes. Raises FormatError saying what is wrong.
 std::vector<IconImage> readIcon(ByteSource& source);
 
 // The sizes of the first icon group of `resources`, in its order; empty when it has none. Raises FormatError
-// when that group is damaged.
+// when that group, or an image it names, is damaged, as readIcon judges them.
 std::vector<IconSize> firstIconGroupSizes(const ResourceTree& resources);
 
-// "16x16, 32x32, 256x256".
+// The sizes a summary names; the others are counted.
+constexpr size_t kShownIconSizes = 8;
+
+// "16x16, 32x32, 256x256"; beyond kShownIconSizes, "... and 3 more".
 std::string describeIconSizes(const std::vector<IconSize>& sizes);
 
 // The image numbers that the icon groups of a tree name: those of its first group, in any language, and those
@@ -54,10 +58,10 @@ IconGroupImages readIconGroups(const ResourceTree& resources);
 // An icon placed in a resource tree, which refers to the group directory this holds until the image is written.
 class IconGroup {
 public:
-    // Puts `images` into `resources` as icon images under numbers that no other icon image there uses, and
-    // their group as the tree's first icon group: under the name of the group that came first, which is
-    // removed with the images no other group refers to, else under 1. `groups` are those of `resources`, as
-    // readIconGroups gives them. Raises FormatError when the numbers run out.
+    // Puts `images` into `resources` as icon images under numbers that no other icon image there uses and no
+    // other group names, present or not, and their group as the tree's first icon group: under the name of the
+    // group that came first, which is removed with the images no other group refers to, else under 1. `groups`
+    // are those of `resources`, as readIconGroups gives them. Raises FormatError when the numbers run out.
     IconGroup(const std::vector<IconImage>& images, const IconGroupImages& groups, ResourceTree& resources);
     IconGroup(const IconGroup&) = delete;
     IconGroup& operator=(const IconGroup&) = delete;

@@ -119,6 +119,17 @@ LauncherImage::LauncherImage(ByteSource& launcher, const std::string& launcherPa
     }
 }
 
+void LauncherImage::fitIcon(ProductIcon& icon) const {
+    ResourceTree resources = image_->resources();
+    putSetupResources(resources, versionLanguage_, {}, {}, {}, {});
+    try {
+        icon.place(resources, iconGroups_);
+        checkResourceTree(resources);
+    } catch (const FormatError& error) {
+        icon.unusable(error.what());
+    }
+}
+
 void LauncherImage::writeSetup(ByteSource& package, const Product& product, const std::string& setupFileName,
                                ByteSink& output, ProductIcon* icon) const {
     const std::vector<uint8_t> versionBlock = describeProduct(product, setupFileName, versionLanguage_);
@@ -162,12 +173,13 @@ PackSummary pack(const PackRequest& request) {
                     " bytes; Windows Installer packages are limited to 2 GiB");
     }
     ProductIcon icon(request, packagePath, product.icon);
+    launcher.fitIcon(icon);
     platform::OutputFile output(outputPath, platform::OutputUse::Program);
     launcher.writeSetup(*package, product, platform::fileNameOf(outputPath), output, &icon);
     output.commit();
 
     return PackSummary{product.name, product.version, product.manufacturer, product.code,
-                       package->size(), outputPath, icon.description()};
+                       package->size(), outputPath, icon.description(), icon.warning()};
 }
 
 } // namespace pack

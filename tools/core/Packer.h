@@ -43,8 +43,9 @@ struct PackSummary {
     std::string manufacturer;
     std::string productCode; // braced, upper case
     uint64_t packageSize = 0;
-    std::string outputPath; // absolute
-    std::string icon;       // the setup's icon, its sizes and where it comes from, or why it has none
+    std::string outputPath;  // absolute
+    std::string icon;        // the setup's icon, its sizes and where it comes from, or why it has none
+    std::string iconWarning; // why the package's own icon was left out; empty when it was not
 };
 
 // A launcher checked, before any output exists, to carry a package: its image meets the rules of ImageRules.h,
@@ -53,6 +54,10 @@ class LauncherImage {
 public:
     // `launcher` outlives this; `launcherPath` names it in messages. Raises Error when it cannot be packed.
     LauncherImage(ByteSource& launcher, const std::string& launcherPath);
+
+    // Places `icon` among the setup's resources on trial, before any output exists: an icon that does not fit
+    // is refused or left out, as ProductIcon::unusable says.
+    void fitIcon(ProductIcon& icon) const;
 
     // Writes to `output` the setup that carries `package` (smaller than 2 GiB), described by `product`;
     // `setupFileName` goes into the version block; `icon`, when not null, becomes its first icon group. Raises

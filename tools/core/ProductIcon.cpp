@@ -10,7 +10,6 @@
 namespace pack {
 
 ProductIcon::ProductIcon(const PackRequest& request, const std::string& packagePath, const std::string& iconName) {
-    std::string named;
     switch (request.icon) {
     case IconChoice::None:
         description_ = "none, as --no-icon asks";
@@ -19,7 +18,7 @@ ProductIcon::ProductIcon(const PackRequest& request, const std::string& packageP
         const std::string path = platform::absolutePath(request.iconPath);
         requireInputFile(path, "icon");
         source_ = platform::openInput(path);
-        named = "The icon " + quoted(path);
+        named_ = "The icon " + quoted(path);
         description_ = " from " + quoted(path);
         break;
     }
@@ -36,7 +35,8 @@ ProductIcon::ProductIcon(const PackRequest& request, const std::string& packageP
         }
         row_ = std::move(*row);
         source_ = std::make_unique<MemorySource>(row_);
-        named = "The icon " + shownName + " in the package " + quoted(packagePath);
+        packageRow_ = shownName;
+        named_ = "The icon " + shownName + " in the package " + quoted(packagePath);
         description_ = " from the package's Icon table, row " + shownName;
         break;
     }
@@ -44,13 +44,24 @@ ProductIcon::ProductIcon(const PackRequest& request, const std::string& packageP
     try {
         images_ = readIcon(*source_);
     } catch (const FormatError& error) {
-        throw Error(named + " cannot be used: " + error.what());
+        unusable(error.what());
+        return;
     }
     std::vector<IconSize> sizes;
     for (const IconImage& image : images_) {
         sizes.push_back(image.size());
     }
     description_ = describeIconSizes(sizes) + description_;
+}
+
+void ProductIcon::unusable(const std::string& reason) {
+    if (packageRow_.empty()) {
+        throw Error(named_ + " cannot be used: " + reason);
+    }
+    images_.clear();
+    group_.reset();
+    warning_ = named_ + " cannot be used: " + reason + "; the setup is packed without an icon";
+    description_ = "none; the row " + packageRow_ + " of the package's Icon table cannot be used: " + reason;
 }
 
 void ProductIcon::place(ResourceTree& resources, const IconGroupImages& groups) {

@@ -68,7 +68,11 @@ void readResources(const ResourceTree& resources, OpenSetup& setup) {
         facts.productVersion = versionText(strings, u"ProductVersion");
         facts.manufacturer = versionText(strings, u"CompanyName");
     }
-    facts.iconSizes = firstIconGroupSizes(resources);
+    try {
+        facts.iconSizes = firstIconGroupSizes(resources);
+    } catch (const FormatError& error) {
+        facts.iconDamage = error.what();
+    }
 }
 
 } // namespace

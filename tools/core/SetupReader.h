@@ -27,7 +27,8 @@ struct SetupFacts {
     bool digestMalformed = false;            // the digest resource is not "crc32c:" and 8 lowercase hex digits
     std::string packageDigest;               // of the package as the setup carries it
     bool signature = false;                  // a certificate table is present; it is not verified
-    std::vector<IconSize> iconSizes;         // of its first icon group; empty when it has none
+    std::vector<IconSize> iconSizes;         // of its first icon group; empty when it has none or it is damaged
+    std::string iconDamage;                  // what is wrong with that group or its images; empty when nothing
 
     bool packageIsWhole() const { return !digestMalformed && (!storedDigest || *storedDigest == packageDigest); }
 };
@@ -40,7 +41,8 @@ struct OpenSetup {
 };
 
 // Reads the setup in `file`, named `setupPath` in messages: its image, checked first, and its resources but the
-// package. Raises Error when it is no Kestrel setup, and whatever the source raises.
+// package. Raises Error when it is no Kestrel setup, and whatever the source raises; a damaged icon is only
+// described, as the package stays whole without it.
 OpenSetup openSetup(ByteSource& file, const std::string& setupPath);
 
 // Reads the package of an open setup front to back, passing it to `sink` when not null, and sets its digest.

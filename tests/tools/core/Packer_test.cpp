@@ -12,7 +12,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include <string>
 #include <utility>
@@ -101,6 +103,15 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
     const std::string unknownImage = iconFile("unknown.ico", icon.substr(0, 70) + "GIF89a.." + icon.substr(78));
     // The second entry's size and offset are the first's.
     const std::string sharedImage = iconFile("shared.ico", icon.substr(0, 30) + icon.substr(14, 8) + icon.substr(38));
+    // The last image is a PNG: its signature followed by zeros, its width 0, its entry a byte short of its end.
+    const size_t png = pack::getLe32(reinterpret_cast<const uint8_t*>(icon.data()) + 6 + 3 * 16 + 12);
+    const std::string zeroPng =
+        iconFile("zero-png.ico", icon.substr(0, png + 8) + std::string(icon.size() - png - 8, '\0'));
+    const std::string flatPng =
+        iconFile("flat-png.ico", icon.substr(0, png + 16) + std::string(4, '\0') + icon.substr(png + 20));
+    std::string shortEntry = icon;
+    shortEntry[6 + 3 * 16 + 8] = static_cast<char>(shortEntry[6 + 3 * 16 + 8] - 1);
+    const std::string shortPng = iconFile("short-png.ico", shortEntry);
 
     const ScratchDir out;
     const std::string existing = out.file("setup.exe");
@@ -135,9 +146,6 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
          "The launcher '" + packed + "' already carries a package; pack from the bare kestrel-launcher.exe"},
         {foreignProgram, kPackage, existing,
          "The launcher '" + foreignProgram + "' cannot be packed: it is not a Kestrel launcher"},
-        {kLauncher, KR_TEST_TEXT_ICON_PACKAGE, existing,
-         "The icon 'ProductIcon' in the package '" KR_TEST_TEXT_ICON_PACKAGE
-         "' cannot be used: it is neither an icon file nor a Windows executable"},
         iconCase(text, "it is neither an icon file nor a Windows executable"),
         iconCase(cutIcon, "it is incomplete: it has 40 bytes, its directory needs 70"),
         iconCase(noImages, "it holds no images"),
@@ -146,6 +154,10 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
         iconCase(overlapping, "an image in it overlaps its directory"),
         iconCase(sharedImage, "two images in it overlap"),
         iconCase(unknownImage, "an image in it is neither a PNG nor a bitmap"),
+        iconCase(zeroPng, "a PNG image in it does not begin with its header chunk"),
+        iconCase(flatPng, "a PNG image in it has no valid width and height"),
+        iconCase(shortPng, "a PNG image in it runs past the bytes its directory gives it"),
+        iconCase(iconFile("empty.bin", ""), "it is empty"),
         iconCase(kLauncher, "it carries no icon"),
         {kLauncher, kPackage, existing, "The icon '" + inputs.file("missing.ico") + "' does not exist",
          inputs.file("missing.ico")},
@@ -163,6 +175,75 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
         EXPECT_EQ(message.substr(0, refusal.message.size()), refusal.message);
         EXPECT_EQ(readFile(existing), kPrevious) << refusal.message;
         EXPECT_EQ(out.list(), std::vector<std::string>{"setup.exe"}) << refusal.message;
+    }
+}
+
+// A copy of Kestrel Iconic whose Icon row, which ARPPRODUCTICON names, holds the file `name` in `dir`.
+std::string iconicPackage(const ScratchDir& dir, const std::string& name) {
+    const std::string package = dir.file(name + ".msi");
+    // wixl takes a SourceFile relative to the directory it runs in.
+    const packtest::RunResult built =
+        packtest::run("sh", {"-c", "cd \"$0\" && exec wixl -D IconFile=\"$1\" -o \"$2\" \"$3\"", dir.path(), name,
+                             package, KR_TEST_ICONIC_WXS});
+    if (built.exitCode != 0) {
+        throw std::runtime_error("wixl failed for " + name + ": " + built.err);
+    }
+    return package;
+}
+
+// The package's own icon is decoration: a row that cannot be used is left out with one warning and the setup packed
+// without an icon, where the same file given with --icon is refused. A 32-bit program's icon serves either way.
+TEST(PackageIcon, AnUnusableRowIsLeftOutWithAWarningAndAGivenOneRefused) {
+    const ScratchDir dir;
+    const std::string icon = readFile(KR_TEST_ICON);
+    const packtest::RunResult crafted =
+        packtest::run(KR_TEST_PYTHON, {KR_TEST_CRAFT_SCRIPT, "--pe32-icon", KR_TEST_ICON, dir.file("program32.exe")});
+    ASSERT_EQ(crafted.exitCode, 0) << crafted.err;
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"empty.ico", "it is empty"},
+        {"notes.txt", "it is neither an icon file nor a Windows executable"},
+        {"cut.ico", "it is incomplete: it has " + std::to_string(icon.size() - 1) + " bytes, its images need " +
+                        std::to_string(icon.size())},
+        {"launcher.exe", "it carries no icon"},
+        {"program32.exe", ""},
+    };
+    writeFile(dir.file("empty.ico"), "");
+    writeFile(dir.file("notes.txt"), "This is not an icon.\n");
+    writeFile(dir.file("cut.ico"), icon.substr(0, icon.size() - 1));
+    writeFile(dir.file("launcher.exe"), readFile(kLauncher));
+    const std::string sizes = "16x16, 32x32, 48x48, 256x256";
+    for (const auto& [name, reason] : rows) {
+        const std::string package = iconicPackage(dir, name);
+        const std::string setup = dir.file(name + "-setup.exe");
+        const packtest::RunResult packed = packtest::run(KR_TEST_PACKER, {"--launcher", kLauncher, package, setup});
+        EXPECT_EQ(packed.exitCode, 0) << name << ": " << packed.err;
+        const packtest::RunResult info = packtest::run(KR_TEST_PACKER, {"--info", setup});
+        const std::string given = dir.file(name + "-given.exe");
+        const packtest::RunResult refused =
+            packtest::run(KR_TEST_PACKER, {"--launcher", kLauncher, "--icon", dir.file(name), kPackage, given});
+        if (reason.empty()) {
+            EXPECT_EQ(packed.err, "");
+            EXPECT_NE(packed.out.find("\nIcon: " + sizes + " from the package's Icon table, row 'ProductIcon'\n"),
+                      std::string::npos)
+                << packed.out;
+            EXPECT_NE(info.out.find("\nIcon:         " + sizes + "\n"), std::string::npos) << info.out;
+            EXPECT_EQ(refused.exitCode, 0) << refused.err;
+            EXPECT_NE(packtest::run(KR_TEST_PACKER, {"--info", given}).out.find("\nIcon:         " + sizes + "\n"),
+                      std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(packed.err, "kestrel-pack: warning: The icon 'ProductIcon' in the package '" + package +
+                                  "' cannot be used: " + reason + "; the setup is packed without an icon\n");
+        EXPECT_NE(packed.out.find("\nIcon: none; the row 'ProductIcon' of the package's Icon table cannot be used: " +
+                                  reason + "\n"),
+                  std::string::npos)
+            << packed.out;
+        EXPECT_EQ(info.exitCode, 0) << info.err;
+        EXPECT_NE(info.out.find("\nIcon:         none\n"), std::string::npos) << info.out;
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_EQ(refused.err, "kestrel-pack: The icon '" + dir.file(name) + "' cannot be used: " + reason + "\n");
+        EXPECT_EQ(refused.out, "");
+        EXPECT_FALSE(std::ifstream(given).good()) << name;
     }
 }
 

@@ -194,8 +194,9 @@ TEST_F(SetupFiles, ExtractGivesThePackageAndRefusesADamagedOneUnlessForced) {
     EXPECT_EQ(onItself.err, "kestrel-pack: The output '" + whole + "' would replace an input of the packer\n");
 }
 
-// A launcher with an icon group of its own and an image no group names: the setup's icon takes the group's place,
-// its images go, and the other image keeps its number.
+// A launcher with an icon group of its own, an image no group names, and a second group that names an image it
+// lacks: the setup's icon takes the first group's place, its images go, the other image keeps its number, and no new
+// image takes the number the second group names.
 TEST(SetupIcon, ReplacesTheLaunchersOwnGroupAndItsImages) {
     const ScratchDir dir;
     const std::string launcherBytes = readFile(kLauncher);
@@ -207,6 +208,10 @@ TEST(SetupIcon, ReplacesTheLaunchersOwnGroupAndItsImages) {
     pack::ResourceTree resources = launcher.resources();
     const pack::IconGroup own({images[0], images[1]}, pack::readIconGroups(resources), resources);
     resources.put(pack::kResourceTypeIcon, 3, 0, images[2].data);
+    // A group directory of one entry, naming image 4.
+    std::vector<uint8_t> secondGroup = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0, 40, 0, 0, 0, 4, 0};
+    pack::MemorySource secondGroupSource(secondGroup);
+    resources.put(pack::kResourceTypeIconGroup, 2, 0, {&secondGroupSource, 0, 20, 0});
     VectorSink sink;
     pack::writeImage(launcher, resources, sink);
     writeFile(dir.file("iconic-launcher.exe"), sink.bytes_);
@@ -217,17 +222,48 @@ TEST(SetupIcon, ReplacesTheLaunchersOwnGroupAndItsImages) {
     pack::MemorySource setupSource(packtest::view(setupBytes));
     const pack::PeImage packed(setupSource);
     const pack::ResourceTree::Types& types = packed.resources().types();
-    ASSERT_EQ(types.at(pack::kResourceTypeIconGroup).size(), 1u);
+    ASSERT_EQ(types.at(pack::kResourceTypeIconGroup).size(), 2u);
     std::vector<uint16_t> numbers;
     for (const auto& entry : types.at(pack::kResourceTypeIcon)) {
         numbers.push_back(entry.first.number);
     }
-    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 2, 3, 5, 6}));
     EXPECT_EQ(pack::describeIconSizes(pack::firstIconGroupSizes(packed.resources())), "16x16, 32x32, 48x48, 256x256");
-    const pack::ResourceData* last = packed.resources().find(pack::kResourceTypeIcon, 5, 0);
+    const pack::ResourceData* last = packed.resources().find(pack::kResourceTypeIcon, 6, 0);
     ASSERT_NE(last, nullptr);
     const pack::ResourceData& source = images[3].data;
     EXPECT_TRUE(setupBytes.substr(last->offset, last->size) == iconBytes.substr(source.offset, source.size));
+}
+
+// An icon of many images: the report and --info name the first sizes and count the others, and the setup keeps all.
+TEST(SetupIcon, SummaryNamesTheFirstSizesAndCountsTheRest) {
+    const ScratchDir dir;
+    const uint16_t count = 1000;
+    // Each image a bitmap header alone, its size in the entry from 1 to 255 pixels, then 0 (256) and round again.
+    std::string icon =
+        std::string("\0\0\1\0", 4) + std::string(1, static_cast<char>(count & 0xFF)) + static_cast<char>(count >> 8);
+    std::string images;
+    for (uint32_t i = 0; i < count; ++i) {
+        std::string entry(16, '\0');
+        entry[0] = entry[1] = static_cast<char>((i + 1) % 256);
+        pack::putLe32(reinterpret_cast<uint8_t*>(&entry[8]), 40);
+        pack::putLe32(reinterpret_cast<uint8_t*>(&entry[12]), 6 + 16 * count + 40 * i);
+        icon += entry;
+        images += std::string(1, '\x28') + std::string(39, '\0');
+    }
+    writeFile(dir.file("many.ico"), icon + images);
+    const std::string setup = dir.file("setup.exe");
+    const packtest::RunResult packed =
+        run(kPacker, {"--launcher", kLauncher, "--icon", dir.file("many.ico"), kPackage, setup});
+    EXPECT_EQ(packed.exitCode, 0) << packed.err;
+    const std::string summary = "1x1, 2x2, 3x3, 4x4, 5x5, 6x6, 7x7, 8x8 and 992 more";
+    EXPECT_NE(packed.out.find("\nIcon: " + summary + " from '" + dir.file("many.ico") + "'\n"), std::string::npos)
+        << packed.out;
+    const packtest::RunResult info = run(kPacker, {"--info", setup});
+    EXPECT_NE(info.out.find("\nIcon:         " + summary + "\n"), std::string::npos) << info.out;
+    const std::string bytes = readFile(setup);
+    pack::MemorySource source(packtest::view(bytes));
+    EXPECT_EQ(pack::firstIconGroupSizes(pack::PeImage(source).resources()).size(), count);
 }
 
 } // namespace

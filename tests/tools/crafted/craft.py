@@ -7,6 +7,8 @@ craft.py --worst-case <kestrel-launcher.exe> <output file>
     writes the setup with the largest resource tree the packer's rules allow, for timing --info.
 craft.py --packable <kestrel-launcher.exe> <output directory>
     writes the launchers and icons that the packer takes at its bounds, or that one step more breaks.
+craft.py --pe32-icon <icon.ico> <output file>
+    writes a 32-bit executable that carries the icon, for the packer's icon tests.
 """
 import os
 import struct
@@ -441,6 +443,9 @@ def setup_cases(setup):
         'resource-offset-outside': with_resources(setup, raw_tree(outside_offset)),
         'icon-group-repeats-image': with_resources(setup, lambda rva: build_tree(
             resources + [(RT_ICON, 1, 0, bytes(40)), (RT_GROUP_ICON, 1, 0, icon_group([1, 1]))], rva)),
+        'icon-png-of-zeros': with_resources(setup, lambda rva: build_tree(
+            resources + [(RT_ICON, 1, 0, b'\x89PNG\r\n\x1a\n' + bytes(4096)), (RT_GROUP_ICON, 1, 0, icon_group([1]))],
+            rva)),
         'truncated': setup[:len(setup) * 2 // 3],
     }
 
@@ -496,6 +501,34 @@ def packable(launcher):
     }
 
 
+def pe32_with_icon(ico):
+    """A 32-bit image (PE32) whose one section holds the images of the .ico file `ico` as its first icon group, in
+    US English, as a 32-bit program carries its icon; it holds no code."""
+    count = struct.unpack_from('<H', ico, 4)[0]
+    resources, entries = [], b''
+    for i in range(count):
+        size, offset = struct.unpack_from('<II', ico, 6 + i * 16 + 8)
+        resources.append((RT_ICON, i + 1, 0x0409, ico[offset:offset + size]))
+        entries += ico[6 + i * 16:6 + i * 16 + 8] + struct.pack('<IH', size, i + 1)
+    resources.append((RT_GROUP_ICON, 'MAINICON', 0x0409, struct.pack('<HHH', 0, 1, count) + entries))
+    headers, rva, file_alignment, section_alignment = 0x200, 0x1000, 0x200, 0x1000
+    tree = build_tree(resources, rva)
+    raw = align(len(tree), file_alignment)
+    dos = b'MZ' + bytes(0x3A) + struct.pack('<I', 0x40)
+    # i386, one section, an optional header of 224 bytes; an executable for a 32-bit machine.
+    file_header = b'PE\0\0' + struct.pack('<HHIIIHH', 0x14C, 1, 0, 0, 0, 224, 0x0102)
+    optional = struct.pack('<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII', 0x10B, 14, 0, 0, raw, 0, 0, 0, rva, 0x400000,
+                           section_alignment, file_alignment, 6, 0, 0, 0, 6, 0, 0,
+                           rva + align(len(tree), section_alignment), headers, 0, 2, 0x8140,
+                           0x100000, 0x1000, 0x100000, 0x1000, 0, 16)
+    directories = bytearray(16 * 8)
+    struct.pack_into('<II', directories, 2 * 8, rva, len(tree))
+    section = b'.rsrc'.ljust(8, b'\0') + struct.pack('<IIIIIIHHI', len(tree), rva, raw, headers, 0, 0, 0, 0,
+                                                      0x40000040)
+    image = dos + file_header + optional + bytes(directories) + section
+    return image + bytes(headers - len(image)) + tree + bytes(raw - len(tree))
+
+
 def main(args):
     if len(args) == 3 and args[0] == '--packable':
         with open(args[1], 'rb') as f:
@@ -504,6 +537,12 @@ def main(args):
         for name, data in packable(launcher).items():
             with open(os.path.join(args[2], name), 'wb') as f:
                 f.write(data)
+        return 0
+    if len(args) == 3 and args[0] == '--pe32-icon':
+        with open(args[1], 'rb') as f:
+            ico = f.read()
+        with open(args[2], 'wb') as f:
+            f.write(pe32_with_icon(ico))
         return 0
     if len(args) == 3 and args[0] == '--worst-case':
         with open(args[1], 'rb') as f:
