@@ -151,7 +151,9 @@ PackSummary pack(const PackRequest& request) {
 
     requireInputFile(packagePath, "package");
     requireInputFile(launcherPath, "launcher");
-    requireReplaceableOutput(outputPath, {packagePath, launcherPath});
+    const std::string iconPath =
+        request.icon == IconChoice::FromFile ? platform::absolutePath(request.iconPath) : std::string();
+    requireReplaceableOutput(outputPath, {packagePath, launcherPath, iconPath});
 
     const Product product = readProduct(packagePath);
     const std::unique_ptr<ByteSource> launcherFile = platform::openInput(launcherPath);
