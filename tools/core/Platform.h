@@ -117,7 +117,9 @@ std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, 
 
 enum class Stream { Out, Err };
 
-// One line of text and its line end.
-void writeLine(Stream stream, const std::string& text);
+// Writes one line of text and its line end, flushed. Returns the system's reason when the line could not be
+// written whole (a full disk, a closed stream, a pipe nobody reads), else an empty text: a report lost on standard
+// output makes the command fail, while a line lost on standard error has nowhere left to be told.
+std::string writeLine(Stream stream, const std::string& text);
 
 } // namespace pack::platform
