@@ -88,7 +88,7 @@ bool isKestrelLauncher(const ResourceTree& resources) {
     if (!block) {
         return false;
     }
-    const std::map<std::u16string, std::u16string> strings = readVersionStrings(block->second);
+    const VersionStrings strings = readVersionStrings(block->second);
     const auto mark = strings.find(u"KestrelLauncher");
     return mark != strings.end() && mark->second == u"1";
 }
