@@ -52,6 +52,8 @@ public:
 
     void write(ByteView bytes) override;
     void writeAt(uint64_t offset, ByteView bytes) override;
+    // Raises Error, the destination as it was, when a step up to the move fails. Once the move is done the
+    // destination is the new file, so a directory that cannot be flushed is a warning on standard error.
     void commit();
 
 private:
