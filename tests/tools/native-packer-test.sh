@@ -124,18 +124,19 @@ for usage in "--info" "--info a.exe b.exe" "--extract a.exe" "--json a.exe" "--i
 done
 
 # No input is ever the output, the icon included: refused before anything is written.
-cp "$native/setup.exe" "$dir/before.exe"
-untouched() { # untouched: both setups as they were, and no temporary file beside them
-  cmp -s "$native/setup.exe" "$dir/before.exe" && cmp -s "$windows/setup.exe" "$dir/before.exe" &&
+untouched() { # untouched <setup>: as it was in both directories, and no temporary file beside it
+  cmp -s "$native/$1" "$dir/before.exe" && cmp -s "$windows/$1" "$dir/before.exe" &&
     ! ls "$native" "$windows" | grep -q '^kvs.*\.tmp$'
 }
-both build --icon setup.exe "../pkg ü.msi" setup.exe
-check "the icon as the output: the same refusal, exit code 1, the setup untouched" \
-  eval 'same && [ "$(codes)" = 11 ] && untouched &&
-        grep -qF "kestrel-pack: The output '\''$native/setup.exe'\'' would replace an input of the packer" "$dir/native.err"'
+cp "$native/iconic.exe" "$dir/before.exe"
+both build --icon iconic.exe ../iconic.msi iconic.exe
+check "a setup with an icon as its own icon: the same refusal, exit code 1, the setup untouched" \
+  eval 'same && [ "$(codes)" = 11 ] && untouched iconic.exe && grep -qF \
+        "kestrel-pack: The output '\''$native/iconic.exe'\'' would replace an input of the packer" "$dir/native.err"'
+cp "$native/setup.exe" "$dir/before.exe"
 both build --extract setup.exe setup.exe
 check "--extract onto its setup: the same refusal, exit code 1, the setup untouched" \
-  eval 'same && [ "$(codes)" = 11 ] && untouched && grep -qF "would replace an input of the packer" "$dir/native.err"'
+  eval 'same && [ "$(codes)" = 11 ] && untouched setup.exe && grep -qF "would replace an input" "$dir/native.err"'
 
 # A report lost on standard output fails the command, and standard error says why: a full disk, a closed stream.
 for packer in native windows; do
