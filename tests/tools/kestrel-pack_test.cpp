@@ -1,10 +1,12 @@
 // Tests of the packer: what a setup carries, its version block, determinism, refusals, memory, the setup at work.
 #include "Crc32c.h"
+#include "ImageWriter.h"
 #include "PackageEdit.h"
 #include "Packer.h"
 #include "PeImage.h"
 #include "RecordingAppender.h"
 #include "SetupResources.h"
+#include "VersionBlock.h"
 #include "krpack.h"
 #include "krtest.h"
 
@@ -210,6 +212,46 @@ TEST(PackedSetup, VersionBlockDescribesTheProduct) {
     EXPECT_EQ(version.fixed.dwProductVersionLS, version.fixed.dwFileVersionLS);
     EXPECT_EQ(version.fixed.dwFileType, static_cast<DWORD>(VFT_APP));
     EXPECT_EQ(version.fixed.dwFileDateMS | version.fixed.dwFileDateLS, 0u);
+}
+
+class StringSink : public pack::ByteSink {
+public:
+    void write(pack::ByteView bytes) override { bytes_.append(reinterpret_cast<const char*>(bytes.data), bytes.size); }
+    void writeAt(uint64_t offset, pack::ByteView bytes) override {
+        bytes_.replace(offset, bytes.size, reinterpret_cast<const char*>(bytes.data), bytes.size);
+    }
+    std::string bytes_;
+};
+
+// A version block may name a text twice, in any case, as anyone may write one: --info shows what Windows' version
+// functions show, the first.
+TEST(SetupVersionBlock, ATextNamedTwiceReadsAsWindowsReadsIt) {
+    krtest::ScratchDir scratch;
+    const std::wstring setup = scratch.file(L"setup.exe");
+    ASSERT_EQ(krtest::run(kPacker, {kPackage, setup}).exitCode, 0u);
+    const std::string packed = krtest::readFile(setup);
+    pack::MemorySource source(pack::ByteView{reinterpret_cast<const uint8_t*>(packed.data()), packed.size()});
+    const pack::PeImage image(source);
+    const uint16_t language = image.resources().languages(pack::kResourceTypeVersion, pack::kVersionResource).at(0);
+    for (const char16_t* first : {u"ProductName", u"PRODUCTNAME"}) {
+        pack::VersionInfo info;
+        info.language = language;
+        info.strings = {{first, u"Trusted"}, {u"CompanyName", u"Kestrel"}, {u"ProductName", u" Corp Updater"}};
+        const std::vector<uint8_t> block = pack::buildVersionBlock(info);
+        pack::MemorySource blockSource(block);
+        pack::ResourceTree resources = image.resources();
+        resources.put(pack::kResourceTypeVersion, pack::kVersionResource, language,
+                      pack::ResourceData{&blockSource, 0, static_cast<uint32_t>(block.size()), 0});
+        StringSink crafted;
+        pack::writeImage(image, resources, crafted);
+        krtest::writeFile(setup, crafted.bytes_);
+
+        const wchar_t* shown = FileVersion(setup).string(L"ProductName");
+        EXPECT_EQ(shown ? std::wstring(shown) : L"<absent>", L"Trusted");
+        const krtest::RunResult described = krtest::run(kPacker, {L"--info", setup});
+        EXPECT_EQ(described.exitCode, 0u) << described.err;
+        EXPECT_TRUE(contains(described.out, "\r\nProduct:      Trusted\r\n")) << described.out;
+    }
 }
 
 TEST(PackedSetup, IsDeterministicWithoutTimeStampsAndWithAValidChecksum) {

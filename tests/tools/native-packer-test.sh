@@ -123,6 +123,38 @@ for usage in "--info" "--info a.exe b.exe" "--extract a.exe" "--json a.exe" "--i
   check "the same usage error for [$usage], exit code 2" eval 'same && [ "$(codes)" = 22 ]'
 done
 
+# No input is ever the output, the icon included: refused before anything is written.
+untouched() { # untouched <setup>: as it was in both directories, and no temporary file beside it
+  cmp -s "$native/$1" "$dir/before.exe" && cmp -s "$windows/$1" "$dir/before.exe" &&
+    ! ls "$native" "$windows" | grep -q '^kvs.*\.tmp$'
+}
+cp "$native/iconic.exe" "$dir/before.exe"
+both build --icon iconic.exe ../iconic.msi iconic.exe
+check "a setup with an icon as its own icon: the same refusal, exit code 1, the setup untouched" \
+  eval 'same && [ "$(codes)" = 11 ] && untouched iconic.exe && grep -qF \
+        "kestrel-pack: The output '\''$native/iconic.exe'\'' would replace an input of the packer" "$dir/native.err"'
+cp "$native/setup.exe" "$dir/before.exe"
+both build --extract setup.exe setup.exe
+check "--extract onto its setup: the same refusal, exit code 1, the setup untouched" \
+  eval 'same && [ "$(codes)" = 11 ] && untouched setup.exe && grep -qF "would replace an input" "$dir/native.err"'
+
+# A report lost on standard output fails the command, and standard error says why: a full disk, a closed stream.
+for packer in native windows; do
+  program=("$bin/kestrel-pack")
+  [ $packer = windows ] && program=("$run" "$bin/kestrel-pack.exe")
+  for lost in full closed; do
+    (cd "$dir/$packer" || exit
+     if [ $lost = full ]; then "${program[@]}" --info --json setup.exe >/dev/full 2>"$dir/lost.err"
+     else "${program[@]}" --info setup.exe >&- 2>"$dir/lost.err"; fi
+     echo $? >"$dir/lost.code")
+    reason="No space left on device"
+    [ $lost = closed ] && reason="Bad file descriptor"
+    [ $packer = windows ] && reason=""
+    check "$packer: standard output $lost: exit code 1 and 'write error' on standard error" \
+      eval '[ "$(cat "$dir/lost.code")" = 1 ] && grep -q "^kestrel-pack: write error: $reason" "$dir/lost.err"'
+  done
+done
+
 # The native setup at work under Wine.
 check_install_and_removal native "$native/setup.exe"
 

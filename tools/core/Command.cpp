@@ -50,11 +50,30 @@ const char kHelpText[] =
     "A setup is signed after packing (signtool or osslsigncode); a signed launcher is not packed.\n"
     "\n"
     "Exit codes: 0 done; 1 failed (the output is left as it was), or with --info and --extract the setup's\n"
-    "package is damaged or the file is no Kestrel setup; 2 wrong usage.";
+    "package is damaged or the file is no Kestrel setup, or the report could not be written to standard\n"
+    "output; 2 wrong usage.";
 
 const char kLauncherName[] = "kestrel-launcher.exe";
 
 enum class Verb { Pack, Info, Extract };
+
+// Standard output, kept as GNU tools keep it: a line that cannot be written makes the command fail, and the first
+// reason is told on standard error once the command is done.
+class Report {
+public:
+    void line(const std::string& text) {
+        const std::string reason = platform::writeLine(platform::Stream::Out, text);
+        if (failure_.empty()) {
+            failure_ = reason;
+        }
+    }
+
+    // Empty while every line was written.
+    const std::string& failure() const { return failure_; }
+
+private:
+    std::string failure_;
+};
 
 struct CommandLine {
     bool help = false;
@@ -174,7 +193,7 @@ std::string formatSize(uint64_t bytes) {
     return digits + " bytes";
 }
 
-void report(const PackSummary& summary) {
+void reportPack(const PackSummary& summary, Report& report) {
     std::string product = "Packed " + (summary.productName.empty() ? std::string("a product without name")
                                                                    : printable(summary.productName));
     if (!summary.productVersion.empty()) {
@@ -183,16 +202,15 @@ void report(const PackSummary& summary) {
     if (!summary.manufacturer.empty()) {
         product += " by " + printable(summary.manufacturer);
     }
-    platform::writeLine(platform::Stream::Out, product + ", product code " + summary.productCode);
-    platform::writeLine(platform::Stream::Out,
-                        "Wrote " + summary.outputPath + " with a package of " + formatSize(summary.packageSize));
-    platform::writeLine(platform::Stream::Out, "Icon: " + summary.icon);
+    report.line(product + ", product code " + summary.productCode);
+    report.line("Wrote " + summary.outputPath + " with a package of " + formatSize(summary.packageSize));
+    report.line("Icon: " + summary.icon);
     if (!summary.iconWarning.empty()) {
         platform::writeLine(platform::Stream::Err, "kestrel-pack: warning: " + summary.iconWarning);
     }
 }
 
-int packAndReport(const CommandLine& commandLine, const std::string& programPath) {
+int packAndReport(const CommandLine& commandLine, const std::string& programPath, Report& report) {
     PackRequest request;
     request.packagePath = commandLine.operands[0];
     request.outputPath = commandLine.operands[1];
@@ -200,7 +218,7 @@ int packAndReport(const CommandLine& commandLine, const std::string& programPath
     request.icon = commandLine.noIcon ? IconChoice::None
                                       : commandLine.icon.empty() ? IconChoice::FromPackage : IconChoice::FromFile;
     request.iconPath = commandLine.icon;
-    report(pack(request));
+    reportPack(pack(request), report);
     return kExitSuccess;
 }
 
@@ -265,9 +283,9 @@ std::string infoJson(const SetupFacts& facts) {
     });
 }
 
-void reportInfo(const SetupFacts& facts) {
-    const auto line = [](const char* label, const std::string& value) {
-        platform::writeLine(platform::Stream::Out, std::string(label) + value);
+void reportInfo(const SetupFacts& facts, Report& report) {
+    const auto line = [&report](const char* label, const std::string& value) {
+        report.line(std::string(label) + value);
     };
     const auto orNone = [](const std::string& value) { return value.empty() ? std::string("(none)") : value; };
     std::string digest = facts.digestMalformed ? "malformed, so the package cannot be checked" : "no digest";
@@ -289,7 +307,7 @@ void reportInfo(const SetupFacts& facts) {
                                                      : describeIconSizes(facts.iconSizes));
 }
 
-int describeSetup(const CommandLine& commandLine) {
+int describeSetup(const CommandLine& commandLine, Report& report) {
     SetupFacts facts;
     try {
         facts = inspectSetup(commandLine.operands[0]);
@@ -297,15 +315,15 @@ int describeSetup(const CommandLine& commandLine) {
         // A script reading the JSON gets an object on every outcome; the message still goes to standard error.
         if (commandLine.json) {
             const std::string setup = platform::absolutePath(commandLine.operands[0]);
-            platform::writeLine(platform::Stream::Out, jsonObject({jsonField("setup", jsonString(setup)),
-                                                                   jsonField("error", jsonString(error.what()))}));
+            report.line(
+                jsonObject({jsonField("setup", jsonString(setup)), jsonField("error", jsonString(error.what()))}));
         }
         throw;
     }
     if (commandLine.json) {
-        platform::writeLine(platform::Stream::Out, infoJson(facts));
+        report.line(infoJson(facts));
     } else {
-        reportInfo(facts);
+        reportInfo(facts, report);
     }
     if (!facts.packageIsWhole()) {
         platform::writeLine(platform::Stream::Err, "kestrel-pack: " + damageMessage(facts));
@@ -314,34 +332,30 @@ int describeSetup(const CommandLine& commandLine) {
     return kExitSuccess;
 }
 
-int extractAndReport(const CommandLine& commandLine) {
+int extractAndReport(const CommandLine& commandLine, Report& report) {
     const SetupFacts facts = extractPackage(commandLine.operands[0], commandLine.operands[1], commandLine.force);
     const std::string output = platform::absolutePath(commandLine.operands[1]);
     if (!facts.packageIsWhole()) {
         platform::writeLine(platform::Stream::Err,
                             "kestrel-pack: " + damageMessage(facts) + "; extracted all the same (--force)");
     }
-    platform::writeLine(platform::Stream::Out,
-                        "Extracted a package of " + formatSize(facts.packageSize) + " to " + output);
+    report.line("Extracted a package of " + formatSize(facts.packageSize) + " to " + output);
     return kExitSuccess;
 }
 
-int runVerb(const CommandLine& commandLine, const std::string& programPath) {
+int runVerb(const CommandLine& commandLine, const std::string& programPath, Report& report) {
     switch (commandLine.verb) {
     case Verb::Info:
-        return describeSetup(commandLine);
+        return describeSetup(commandLine, report);
     case Verb::Extract:
-        return extractAndReport(commandLine);
+        return extractAndReport(commandLine, report);
     case Verb::Pack:
         break;
     }
-    return packAndReport(commandLine, programPath);
+    return packAndReport(commandLine, programPath, report);
 }
 
-} // namespace
-
-int runCommand(const std::vector<std::string>& args, const std::string& programPath) {
-    const CommandLine commandLine = parseCommandLine(args);
+int runParsed(const CommandLine& commandLine, const std::string& programPath, Report& report) {
     if (!commandLine.problem.empty()) {
         platform::writeLine(platform::Stream::Err, "kestrel-pack: " + commandLine.problem);
         platform::writeLine(platform::Stream::Err, kUsageLines);
@@ -349,16 +363,16 @@ int runCommand(const std::vector<std::string>& args, const std::string& programP
         return kExitUsage;
     }
     if (commandLine.help) {
-        platform::writeLine(platform::Stream::Out, std::string(kUsageLines) + kHelpText);
+        report.line(std::string(kUsageLines) + kHelpText);
         return kExitSuccess;
     }
     if (commandLine.version) {
-        platform::writeLine(platform::Stream::Out, "kestrel-pack " KR_VERSION_TEXT);
+        report.line("kestrel-pack " KR_VERSION_TEXT);
         return kExitSuccess;
     }
     std::string failure;
     try {
-        return runVerb(commandLine, programPath);
+        return runVerb(commandLine, programPath, report);
     } catch (const std::bad_alloc&) {
         failure = "Not enough memory";
     } catch (const std::exception& error) {
@@ -366,6 +380,18 @@ int runCommand(const std::vector<std::string>& args, const std::string& programP
     }
     platform::writeLine(platform::Stream::Err, "kestrel-pack: " + failure);
     return kExitFailure;
+}
+
+} // namespace
+
+int runCommand(const std::vector<std::string>& args, const std::string& programPath) {
+    Report report;
+    const int exitCode = runParsed(parseCommandLine(args), programPath, report);
+    if (!report.failure().empty()) {
+        platform::writeLine(platform::Stream::Err, "kestrel-pack: write error: " + report.failure());
+        return kExitFailure;
+    }
+    return exitCode;
 }
 
 } // namespace pack

@@ -22,7 +22,7 @@ void requireInputFile(const std::string& path, const char* role) {
 
 void requireReplaceableOutput(const std::string& outputPath, std::initializer_list<std::string> inputs) {
     for (const std::string& input : inputs) {
-        if (platform::isSameFile(outputPath, input)) {
+        if (!input.empty() && platform::isSameFile(outputPath, input)) {
             throw Error("The output " + quoted(outputPath) + " would replace an input of the packer");
         }
     }

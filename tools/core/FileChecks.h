@@ -10,7 +10,7 @@ namespace pack {
 void requireInputFile(const std::string& path, const char* role);
 
 // Raises Error unless `outputPath` (absolute) can be written by replacing it: its directory exists, it is no
-// directory or special file, and it is none of `inputs`.
+// directory or special file, and it is none of `inputs` (absolute; an empty one stands for no file).
 void requireReplaceableOutput(const std::string& outputPath, std::initializer_list<std::string> inputs);
 
 } // namespace pack

@@ -88,7 +88,7 @@ bool isKestrelLauncher(const ResourceTree& resources) {
     if (!block) {
         return false;
     }
-    const std::map<std::u16string, std::u16string> strings = readVersionStrings(block->second);
+    const VersionStrings strings = readVersionStrings(block->second);
     const auto mark = strings.find(u"KestrelLauncher");
     return mark != strings.end() && mark->second == u"1";
 }
@@ -162,7 +162,9 @@ PackSummary pack(const PackRequest& request) {
 
     requireInputFile(packagePath, "package");
     requireInputFile(launcherPath, "launcher");
-    requireReplaceableOutput(outputPath, {packagePath, launcherPath});
+    const std::string iconPath =
+        request.icon == IconChoice::FromFile ? platform::absolutePath(request.iconPath) : std::string();
+    requireReplaceableOutput(outputPath, {packagePath, launcherPath, iconPath});
 
     const Product product = readProduct(packagePath);
     const std::unique_ptr<ByteSource> launcherFile = platform::openInput(launcherPath);

@@ -52,6 +52,8 @@ public:
 
     void write(ByteView bytes) override;
     void writeAt(uint64_t offset, ByteView bytes) override;
+    // Raises Error, the destination as it was, when a step up to the move fails. Once the move is done the
+    // destination is the new file, so a directory that cannot be flushed is a warning on standard error.
     void commit();
 
 private:
@@ -117,7 +119,9 @@ std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, 
 
 enum class Stream { Out, Err };
 
-// One line of text and its line end.
-void writeLine(Stream stream, const std::string& text);
+// Writes one line of text and its line end, flushed. Returns the system's reason when the line could not be
+// written whole (a full disk, a closed stream, a pipe nobody reads), else an empty text: a report lost on standard
+// output makes the command fail, while a line lost on standard error has nowhere left to be told.
+std::string writeLine(Stream stream, const std::string& text);
 
 } // namespace pack::platform

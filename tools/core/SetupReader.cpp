@@ -37,7 +37,7 @@ bool isDigestText(const std::string& text) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-std::string versionText(const std::map<std::u16string, std::u16string>& strings, const char16_t* name) {
+std::string versionText(const VersionStrings& strings, const char16_t* name) {
     const auto found = strings.find(name);
     return found == strings.end() ? std::string() : toUtf8(found->second);
 }
@@ -63,7 +63,7 @@ void readResources(const ResourceTree& resources, OpenSetup& setup) {
         facts.productCode = canonicalProductCode(text) ? text : shortened(text, kShownProductCodeLength);
     }
     if (const ResourceData* version = findResource(resources, kResourceTypeVersion, kVersionResource)) {
-        const std::map<std::u16string, std::u16string> strings = readVersionStrings(*version);
+        const VersionStrings strings = readVersionStrings(*version);
         facts.productName = versionText(strings, u"ProductName");
         facts.productVersion = versionText(strings, u"ProductVersion");
         facts.manufacturer = versionText(strings, u"CompanyName");

@@ -3,6 +3,7 @@
 
 #include "Bytes.h"
 #include "PackError.h"
+#include "Region.h"
 
 #include <algorithm>
 #include <limits>
@@ -85,48 +86,78 @@ std::u16string hex4(uint16_t value) {
     return text;
 }
 
-size_t alignedTo32Bits(size_t offset) { return (offset + 3) & ~size_t{3}; }
+uint64_t alignedTo32Bits(uint64_t offset) { return (offset + 3) & ~uint64_t{3}; }
 
 // One block as read: its key, where its value starts, where its children start and where it ends.
 struct ReadBlock {
     std::u16string key;
-    size_t value = 0;
-    size_t children = 0;
-    size_t end = 0;
+    uint64_t value = 0;
+    uint64_t children = 0;
+    uint64_t end = 0;
 };
 
-ReadBlock readBlock(ByteView bytes, size_t at, size_t limit) {
-    const auto refuseIf = [](bool damaged) {
-        if (damaged) {
-            throw FormatError("its version block is damaged");
-        }
-    };
-    refuseIf(at + 6 > limit);
-    const uint16_t length = getLe16(bytes.data + at);
-    const uint16_t valueLength = getLe16(bytes.data + at + 2);
-    const uint16_t type = getLe16(bytes.data + at + 4);
-    refuseIf(length < 6 || at + length > limit);
+// The block at `at` of `bytes`, which ends at `limit` at the latest.
+ReadBlock readBlock(const Region& bytes, uint64_t at, uint64_t limit) {
+    if (at + 6 > limit) {
+        bytes.refuse();
+    }
+    const uint16_t length = bytes.le16(at);
+    const uint16_t valueLength = bytes.le16(at + 2);
+    const uint16_t type = bytes.le16(at + 4);
+    if (length < 6 || at + length > limit) {
+        bytes.refuse();
+    }
     ReadBlock block;
     block.end = at + length;
-    size_t next = at + 6;
-    for (; next + 2 <= block.end && getLe16(bytes.data + next) != 0; next += 2) {
-        block.key += static_cast<char16_t>(getLe16(bytes.data + next));
+    uint64_t next = at + 6;
+    for (; next + 2 <= block.end && bytes.le16(next) != 0; next += 2) {
+        block.key += static_cast<char16_t>(bytes.le16(next));
     }
     block.value = alignedTo32Bits(next + 2);
-    block.children = alignedTo32Bits(block.value + (type == kTextValue ? size_t{valueLength} * 2 : valueLength));
+    block.children = alignedTo32Bits(block.value + (type == kTextValue ? uint64_t{valueLength} * 2 : valueLength));
     return block;
 }
 
 // The blocks directly inside `parent`, in order.
-std::vector<ReadBlock> childrenOf(ByteView bytes, const ReadBlock& parent) {
+std::vector<ReadBlock> childrenOf(const Region& bytes, const ReadBlock& parent) {
     std::vector<ReadBlock> children;
-    for (size_t at = parent.children; at < parent.end; at = alignedTo32Bits(children.back().end)) {
+    for (uint64_t at = parent.children; at < parent.end; at = alignedTo32Bits(children.back().end)) {
         children.push_back(readBlock(bytes, at, parent.end));
     }
     return children;
 }
 
+// The texts of the first string table; emplace keeps the first of equal names.
+VersionStrings readStrings(const Region& bytes) {
+    VersionStrings strings;
+    const ReadBlock root = readBlock(bytes, 0, bytes.size());
+    for (const ReadBlock& info : childrenOf(bytes, root)) {
+        if (info.key != u"StringFileInfo") {
+            continue;
+        }
+        const std::vector<ReadBlock> tables = childrenOf(bytes, info);
+        for (const ReadBlock& entry : tables.empty() ? tables : childrenOf(bytes, tables.front())) {
+            std::u16string value;
+            for (uint64_t at = entry.value; at + 2 <= entry.end && bytes.le16(at) != 0; at += 2) {
+                value += static_cast<char16_t>(bytes.le16(at));
+            }
+            strings.emplace(entry.key, std::move(value));
+        }
+        break;
+    }
+    return strings;
+}
+
+const char kDamagedBlock[] = "its version block is damaged";
+
+char16_t foldAsciiCase(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
 } // namespace
+
+bool VersionNameLess::operator()(const std::u16string& first, const std::u16string& second) const {
+    return std::lexicographical_compare(first.begin(), first.end(), second.begin(), second.end(),
+                                        [](char16_t a, char16_t b) { return foldAsciiCase(a) < foldAsciiCase(b); });
+}
 
 FixedVersion parseFixedVersion(const std::string& text) {
     FixedVersion version{};
@@ -181,27 +212,16 @@ std::vector<uint8_t> buildVersionBlock(const VersionInfo& info) {
     return writer.take();
 }
 
-std::map<std::u16string, std::u16string> readVersionStrings(ByteView block) {
-    std::map<std::u16string, std::u16string> strings;
-    const ReadBlock root = readBlock(block, 0, block.size);
-    for (const ReadBlock& info : childrenOf(block, root)) {
-        if (info.key != u"StringFileInfo") {
-            continue;
-        }
-        const std::vector<ReadBlock> tables = childrenOf(block, info);
-        for (const ReadBlock& entry : tables.empty() ? tables : childrenOf(block, tables.front())) {
-            std::u16string& value = strings[entry.key];
-            for (size_t at = entry.value; at + 2 <= entry.end && getLe16(block.data + at) != 0; at += 2) {
-                value += static_cast<char16_t>(getLe16(block.data + at));
-            }
-        }
-        break;
-    }
-    return strings;
+VersionStrings readVersionStrings(ByteView block) {
+    MemorySource source(block);
+    return readStrings(Region(source, 0, block.size, kDamagedBlock));
 }
 
-std::map<std::u16string, std::u16string> readVersionStrings(const ResourceData& resource) {
-    return readVersionStrings(resource.source->read(resource.offset, std::min(resource.size, kMaxVersionBlock)));
+// Read from the source once, as a block is small and its fields are read two bytes at a time; the view stays valid
+// while the block is parsed, as nothing else reads the source meanwhile.
+VersionStrings readVersionStrings(const ResourceData& resource) {
+    const Region stored(*resource.source, resource.offset, std::min(resource.size, kMaxVersionBlock), kDamagedBlock);
+    return readVersionStrings(stored.read(0, stored.size()));
 }
 
 } // namespace pack

@@ -33,10 +33,17 @@ struct VersionInfo {
 // when a block would exceed the 64 KiB its length field can state.
 std::vector<uint8_t> buildVersionBlock(const VersionInfo& info);
 
-// The texts of the first string table of a VS_VERSIONINFO block, by name; empty when it has none. Raises
-// FormatError when the block is damaged.
-std::map<std::u16string, std::u16string> readVersionStrings(ByteView block);
+// Names of version texts compare as Windows' version functions compare them: ignoring the case of ASCII letters.
+struct VersionNameLess {
+    bool operator()(const std::u16string& first, const std::u16string& second) const;
+};
+using VersionStrings = std::map<std::u16string, std::u16string, VersionNameLess>;
+
+// The texts of the first string table of a VS_VERSIONINFO block, by name; a name given twice, in any case, keeps
+// its first spelling and text, the one Windows finds. Empty when the block has no table. Every byte is read through
+// a Region; raises FormatError when the block is damaged.
+VersionStrings readVersionStrings(ByteView block);
 // The same of a version resource, of which no more is read than a block's length can state.
-std::map<std::u16string, std::u16string> readVersionStrings(const ResourceData& resource);
+VersionStrings readVersionStrings(const ResourceData& resource);
 
 } // namespace pack

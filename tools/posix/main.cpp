@@ -2,10 +2,12 @@
 #include "Command.h"
 #include "Platform.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -52,9 +54,22 @@ std::string programPath(const char* name) {
     return std::string();
 }
 
+// A standard stream the caller closed keeps its number taken, by /dev/null opened the other way round, so that no
+// file the packer opens gets the number and the lines meant for the stream; using the stream still fails as it
+// would closed.
+void holdClosedStandardStreams() {
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(stream, F_GETFD) < 0 && errno == EBADF) {
+            // The lowest free number: the streams before are open or held by now.
+            ::open("/dev/null", (stream == STDIN_FILENO ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    holdClosedStandardStreams();
     // Past a file size limit a write fails with an error the packer reports, after removing its temporary file;
     // the signal would end it at once and leave that file behind.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -135,6 +137,7 @@ TEST(PackerRefusal, NamesTheCulpritAndLeavesTheOutputAsItWas) {
         {kLauncher, kPackage, missingDir + "/setup.exe", "The output directory '" + missingDir + "' does not exist"},
         {kLauncher, kPackage, out.path(), "The output '" + out.path() + "' is a directory"},
         {kLauncher, kPackage, kPackage, "The output '" + kPackage + "' would replace an input of the packer"},
+        {kLauncher, kPackage, existing, "The output '" + existing + "' would replace an input of the packer", existing},
         {text, kPackage, existing, "The launcher '" + text + "' cannot be packed: it is not a Windows executable"},
         {cut, kPackage, existing,
          "The launcher '" + cut + "' cannot be packed: it is incomplete: it has " + std::to_string(launcherSize / 2) +
@@ -263,31 +266,80 @@ TEST(PackerRefusal, FailureWhileWritingKeepsTheOldOutput) {
     EXPECT_EQ(out.list(), std::vector<std::string>{"setup.exe"});
 }
 
-// A package the user may not read is refused with the system's reason. Root reads every file, so there the packer,
-// a copy where any user reaches it, runs as nobody.
-TEST(PackerRefusal, AnUnreadablePackageIsNamedAsSuch) {
-    const ScratchDir dir;
-    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-    const std::string packer = dir.file("kestrel-pack");
-    writeFile(packer, readFile(KR_TEST_PACKER));
-    const std::string launcher = dir.file("kestrel-launcher.exe");
-    writeFile(launcher, readFile(kLauncher));
-    const std::string package = dir.file("product.msi");
-    writeFile(package, readFile(kPackage));
-    ASSERT_EQ(chmod(packer.c_str(), 0755) | chmod(launcher.c_str(), 0644) | chmod(package.c_str(), 0), 0);
-    std::string program = packer;
-    std::vector<std::string> args = {package, dir.file("setup.exe")};
-    if (geteuid() == 0) {
-        if (packtest::run("setpriv", {"--version"}).exitCode != 0) {
-            GTEST_SKIP() << "running as root without setpriv, so every file is readable";
-        }
-        args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", packer});
-        program = "setpriv";
+// The packer, its launcher and the package copied where any user reaches them, to run as a user who may read
+// only what any user may.
+struct UnprivilegedPacker {
+    UnprivilegedPacker() {
+        EXPECT_EQ(chmod(dir.path().c_str(), 0755), 0);
+        writeFile(packer, readFile(KR_TEST_PACKER));
+        writeFile(launcher, readFile(kLauncher));
+        writeFile(package, readFile(kPackage));
+        EXPECT_EQ(chmod(packer.c_str(), 0755) | chmod(launcher.c_str(), 0644) | chmod(package.c_str(), 0644), 0);
     }
-    const packtest::RunResult result = packtest::run(program, args);
+
+    // Root reads and writes every file, so there the packer runs as nobody; false when that cannot be done.
+    bool run(const std::vector<std::string>& args, packtest::RunResult* result) const {
+        if (geteuid() != 0) {
+            *result = packtest::run(packer, args);
+            return true;
+        }
+        if (packtest::run("setpriv", {"--version"}).exitCode != 0) {
+            return false;
+        }
+        std::vector<std::string> asNobody = {"--reuid=nobody", "--regid=nogroup", "--clear-groups", packer};
+        asNobody.insert(asNobody.end(), args.begin(), args.end());
+        *result = packtest::run("setpriv", asNobody);
+        return true;
+    }
+
+    // The user the packer runs as.
+    static uid_t user() { return geteuid() == 0 ? getpwnam("nobody")->pw_uid : geteuid(); }
+
+    const ScratchDir dir;
+    const std::string packer = dir.file("kestrel-pack");
+    const std::string launcher = dir.file("kestrel-launcher.exe");
+    const std::string package = dir.file("product.msi");
+};
+
+// A package the user may not read is refused with the system's reason.
+TEST(PackerRefusal, AnUnreadablePackageIsNamedAsSuch) {
+    const UnprivilegedPacker copy;
+    ASSERT_EQ(chmod(copy.package.c_str(), 0), 0);
+    packtest::RunResult result;
+    if (!copy.run({copy.package, copy.dir.file("setup.exe")}, &result)) {
+        GTEST_SKIP() << "running as root without setpriv, so every file is readable";
+    }
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "kestrel-pack: Cannot open the package '" + package + "': Permission denied\n");
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{"kestrel-launcher.exe", "kestrel-pack", "product.msi"}));
+    EXPECT_EQ(result.err, "kestrel-pack: Cannot open the package '" + copy.package + "': Permission denied\n");
+    EXPECT_EQ(copy.dir.list(), (std::vector<std::string>{"kestrel-launcher.exe", "kestrel-pack", "product.msi"}));
+}
+
+// Once the setup has replaced the output, the pack is done: a directory that cannot be flushed then (one the user
+// may write in and enter but not read) is a warning that a power loss may undo the move, not a failure.
+TEST(PackerOutput, AnUnflushableDirectoryAfterTheMoveIsAWarning) {
+    const UnprivilegedPacker copy;
+    const std::string drop = copy.dir.file("drop");
+    const std::string setup = drop + "/setup.exe";
+    ASSERT_EQ(mkdir(drop.c_str(), 0700), 0);
+    writeFile(setup, kPrevious);
+    ASSERT_EQ(chown(drop.c_str(), UnprivilegedPacker::user(), static_cast<gid_t>(-1)) | chmod(drop.c_str(), 0300), 0);
+    packtest::RunResult result;
+    if (!copy.run({copy.package, setup}, &result)) {
+        GTEST_SKIP() << "running as root without setpriv, so every directory is readable";
+    }
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, packedReport(setup));
+    EXPECT_EQ(result.err, "kestrel-pack: warning: wrote '" + setup + "', but cannot flush '" + drop +
+                              "' to disk, so a power loss may undo it: Permission denied\n");
+    const ScratchDir reference;
+    pack::pack({kLauncher, kPackage, reference.file("setup.exe")});
+    EXPECT_TRUE(readFile(setup) == readFile(reference.file("setup.exe")));
+    ASSERT_EQ(chmod(drop.c_str(), 0700), 0);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(drop)) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"setup.exe"});
 }
 
 // Ctrl-C while a setup of 256 MiB is written, and while its package is extracted: the packer ends by the signal (a

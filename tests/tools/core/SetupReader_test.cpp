@@ -6,6 +6,7 @@
 #include "Packer.h"
 #include "PeImage.h"
 #include "SetupResources.h"
+#include "VersionBlock.h"
 
 #include <gtest/gtest.h>
 
@@ -158,6 +159,32 @@ TEST_F(SetupFiles, InfoOnADamagedOrForeignFileExitsOneAndSaysWhy) {
         writeFile(jsonFile, json.out);
         EXPECT_EQ(run("python3", {"-m", "json.tool", jsonFile}).exitCode, 0) << json.out;
     }
+}
+
+// A version block may name a text twice, in any case, as anyone may write one: --info shows the first, as
+// Windows' version functions do.
+TEST_F(SetupFiles, InfoShowsTheFirstOfATextNamedTwice) {
+    const std::string bytes = readFile(whole);
+    pack::MemorySource source(packtest::view(bytes));
+    const pack::PeImage image(source);
+    pack::ResourceTree resources = image.resources();
+    pack::VersionInfo info;
+    info.language = resources.languages(pack::kResourceTypeVersion, pack::kVersionResource).at(0);
+    info.strings = {{u"PRODUCTNAME", u"Trusted"}, {u"ProductVersion", u"1.0"}, {u"ProductName", u" Corp Updater"},
+                    {u"ProductVersion", u"9.9"}};
+    const std::vector<uint8_t> block = pack::buildVersionBlock(info);
+    pack::MemorySource blockSource(block);
+    resources.put(pack::kResourceTypeVersion, pack::kVersionResource, info.language,
+                  pack::ResourceData{&blockSource, 0, static_cast<uint32_t>(block.size()), 0});
+    VectorSink sink;
+    pack::writeImage(image, resources, sink);
+    const std::string crafted = dir.file("crafted.exe");
+    writeFile(crafted, sink.bytes_);
+
+    const packtest::RunResult result = run(kPacker, {"--info", "--json", crafted});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("\"productName\":\"Trusted\",\"productVersion\":\"1.0\","), std::string::npos)
+        << result.out;
 }
 
 TEST_F(SetupFiles, ExtractGivesThePackageAndRefusesADamagedOneUnlessForced) {

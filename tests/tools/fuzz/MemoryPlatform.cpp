@@ -152,6 +152,9 @@ std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, 
     return std::nullopt;
 }
 
-void writeLine(Stream stream, const std::string& text) { memory::lines().push_back({stream, text}); }
+std::string writeLine(Stream stream, const std::string& text) {
+    memory::lines().push_back({stream, text});
+    return std::string();
+}
 
 } // namespace pack::platform

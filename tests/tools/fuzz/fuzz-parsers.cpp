@@ -26,7 +26,7 @@ bool isCanonicalCode(const std::string& code) {
 }
 
 // The strings read from a block, written into a block of their own, read back the same.
-void requireVersionRoundTrip(const std::map<std::u16string, std::u16string>& strings) {
+void requireVersionRoundTrip(const pack::VersionStrings& strings) {
     pack::VersionInfo info;
     info.version = {1, 2, 3, 4};
     info.language = 0x0409;
