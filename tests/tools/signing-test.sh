@@ -28,7 +28,7 @@ check "--info on the signed setup: exit code 0" test $? = 0
 check "and the signature present" grep -qx "Signature:    present (Authenticode, not verified)" info.out
 check "and the package whole" grep -q "^Digest:       crc32c:[0-9a-f]\{8\}, the package matches it$" info.out
 "$run" "$bin/kestrel-pack.exe" --info --json signed.exe >json.out
-check "kestrel-pack.exe --info --json says signed" grep -q '"digestMatches":true,"signed":true,"icon":null}' json.out
+check "kestrel-pack.exe --info --json says signed" grep -q '"digestMatches":true,"signed":true,"icon":null,"packerVersion":"' json.out
 check "--extract returns the package of the signed setup" \
   eval '"$bin/kestrel-pack" --extract signed.exe product.msi >/dev/null'
 check "byte for byte" cmp product.msi "$package"

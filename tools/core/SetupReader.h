@@ -28,6 +28,7 @@ struct SetupFacts {
     std::string packageDigest;               // of the package as the setup carries it
     bool signature = false;                  // a certificate table is present; it is not verified
     std::vector<IconSize> iconSizes;         // of its first icon group; empty when it has none
+    std::string packerVersion;               // the Kestrel version that packed it; empty when not recorded
 
     bool packageIsWhole() const { return !digestMalformed && (!storedDigest || *storedDigest == packageDigest); }
 };
