@@ -64,6 +64,11 @@ check "the two setups are the same bytes" cmp "$scratch/packed by windows/setup.
 info_code=$?
 check "--info accepts the setup and names the Kestrel that packed it" \
   eval '[ $info_code = 0 ] && grep -qx "Packed by:    Kestrel $version" "$scratch/info.txt"'
+mkdir "$scratch/repacked"
+check "its package, extracted and packed again under the same name, gives the same setup" \
+  eval '"$debian/usr/bin/kestrel-pack" --extract "$scratch/packed by windows/setup.exe" "$scratch/product.msi" >/dev/null &&
+        "$debian/usr/bin/kestrel-pack" "$scratch/product.msi" "$scratch/repacked/setup.exe" >/dev/null &&
+        cmp "$scratch/repacked/setup.exe" "$scratch/packed by windows/setup.exe"'
 check "Depends, computed from the packer, names libmsi" eval 'dpkg-deb -f "$one/$deb" Depends | grep -q "\blibmsi0\b"'
 check "Version is the project's" test "$(dpkg-deb -f "$one/$deb" Version)" = "$version"
 dpkg-deb -c "$one/$deb" | awk '{ print $1, $2, $4 " " $5, $6 }' >"$scratch/contents.txt"

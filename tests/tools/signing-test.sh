@@ -32,6 +32,8 @@ check "kestrel-pack.exe --info --json says signed" grep -q '"digestMatches":true
 check "--extract returns the package of the signed setup" \
   eval '"$bin/kestrel-pack" --extract signed.exe product.msi >/dev/null'
 check "byte for byte" cmp product.msi "$package"
+check "without its signature, the signed setup is the packed one again" \
+  eval 'osslsigncode remove-signature -in signed.exe -out unsigned.exe >/dev/null && cmp unsigned.exe setup.exe'
 
 # One byte of the package changed: the signature and the digest both tell.
 # The package starts with the compound file signature, which the launcher does not carry.
