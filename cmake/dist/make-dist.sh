@@ -23,8 +23,8 @@ if [ "$(git -C "$root" rev-parse --show-toplevel 2>/dev/null)" = "$root" ]; then
   from_git=true
   read -r epoch commit < <(git -C "$root" log -1 --format='%ct %H')
 fi
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$epoch}
-[[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] || fail "no commit time: not a git checkout, nor a source archive of one"
+[[ $epoch =~ ^[0-9]+$ ]] || fail "no commit time: $root is neither a git checkout nor a source archive of one"
+export SOURCE_DATE_EPOCH=$epoch
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
