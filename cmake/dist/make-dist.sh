@@ -80,7 +80,7 @@ depends=$(cd "$stage/deb" && mkdir -p debian && printf 'Source: kestrel\n\nPacka
 [ -n "$depends" ] || fail "dpkg-shlibdeps found no dependencies of $packer"
 (cd "$package_root" && find usr -type f | sort | xargs md5sum) >"$package_root/DEBIAN/md5sums"
 size=$(cd "$package_root" && find usr -type f -printf '%s\n' | awk '{ kib += int(($1 + 1023) / 1024) } END { print kib }')
-sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@INSTALLED_SIZE@/$size/" -e "s/@DEPENDS@/$depends/" \
+sed -e '/^#/d' -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@INSTALLED_SIZE@/$size/" -e "s/@DEPENDS@/$depends/" \
   "$here/deb-control.in" >"$package_root/DEBIAN/control"
 chmod 0644 "$package_root/DEBIAN/"*
 stamp "$package_root"
