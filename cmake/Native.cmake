@@ -1,6 +1,6 @@
 # The native tree: kestrel-pack built with the host compiler for the build machine, its core tests, the
-# installation of the packer with the launcher that the Windows tree builds, and the sanitizer tree for fuzzing.
-enable_testing()
+# installation of the packer with the launcher that the Windows tree builds and its CMake package, and the
+# sanitizer tree for fuzzing.
 
 set(KR_LAUNCHER ${CMAKE_BINARY_DIR}/../bin/kestrel-launcher.exe CACHE FILEPATH
   "kestrel-launcher.exe of the Windows tree: installed beside the packer and packed by its tests")
@@ -23,5 +23,11 @@ if(KR_SANITIZED)
 endif()
 
 add_subdirectory(tools)
-add_subdirectory(tests/tools/core)
-add_subdirectory(tests/tools/fuzz)
+# The tests, left out of a tree configured with -DBUILD_TESTING=OFF to install only.
+option(BUILD_TESTING "Build the tests" ON)
+if(BUILD_TESTING)
+  enable_testing()
+  add_subdirectory(tests/tools/core)
+  add_subdirectory(tests/tools/fuzz)
+  add_subdirectory(tests/dist)
+endif()

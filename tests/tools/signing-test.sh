@@ -28,10 +28,12 @@ check "--info on the signed setup: exit code 0" test $? = 0
 check "and the signature present" grep -qx "Signature:    present (Authenticode, not verified)" info.out
 check "and the package whole" grep -q "^Digest:       crc32c:[0-9a-f]\{8\}, the package matches it$" info.out
 "$run" "$bin/kestrel-pack.exe" --info --json signed.exe >json.out
-check "kestrel-pack.exe --info --json says signed" grep -q '"digestMatches":true,"signed":true,"icon":null}' json.out
+check "kestrel-pack.exe --info --json says signed" grep -q '"digestMatches":true,"signed":true,"icon":null,"packerVersion":"' json.out
 check "--extract returns the package of the signed setup" \
   eval '"$bin/kestrel-pack" --extract signed.exe product.msi >/dev/null'
 check "byte for byte" cmp product.msi "$package"
+check "without its signature, the signed setup is the packed one again" \
+  eval 'osslsigncode remove-signature -in signed.exe -out unsigned.exe >/dev/null && cmp unsigned.exe setup.exe'
 
 # One byte of the package changed: the signature and the digest both tell.
 # The package starts with the compound file signature, which the launcher does not carry.

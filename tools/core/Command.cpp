@@ -38,7 +38,7 @@ const char kHelpText[] =
     "  --no-icon          give the setup no icon\n"
     "  --info             describe a setup: its product, package size, digest and whether the package\n"
     "                     matches it, whether the file carries an Authenticode signature (not verified),\n"
-    "                     and the sizes of its icon\n"
+    "                     the sizes of its icon, and the Kestrel version that packed it\n"
     "  --json             with --info: the same facts as one JSON object; when the file is no readable\n"
     "                     setup, an object of \"setup\" and \"error\"\n"
     "  --extract          write the package a setup carries, byte for byte; the output is replaced only\n"
@@ -280,6 +280,7 @@ std::string infoJson(const SetupFacts& facts) {
               facts.storedDigest || facts.digestMalformed ? (facts.packageIsWhole() ? "true" : "false") : "null"),
         field("signed", facts.signature ? "true" : "false"),
         field("icon", iconJson(facts.iconSizes)) + iconDamage,
+        field("packerVersion", facts.packerVersion.empty() ? "null" : jsonString(facts.packerVersion)),
     });
 }
 
@@ -305,6 +306,8 @@ void reportInfo(const SetupFacts& facts, Report& report) {
     line("Icon:         ", !facts.iconDamage.empty() ? "damaged: " + facts.iconDamage
                            : facts.iconSizes.empty() ? std::string("none")
                                                      : describeIconSizes(facts.iconSizes));
+    line("Packed by:    ",
+         facts.packerVersion.empty() ? std::string("(not recorded)") : "Kestrel " + printable(facts.packerVersion));
 }
 
 int describeSetup(const CommandLine& commandLine, Report& report) {

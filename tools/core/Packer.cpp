@@ -59,6 +59,7 @@ std::vector<uint8_t> describeProduct(const Product& product, const std::string& 
         {u"OriginalFilename", fileName},
         {u"ProductName", product.name},
         {u"ProductVersion", product.version},
+        {kPackerVersionString.c_str(), KR_VERSION_TEXT},
     };
     // A property the package lacks leaves no empty text behind.
     for (const auto& [name, value] : strings) {

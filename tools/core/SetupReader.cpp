@@ -67,6 +67,7 @@ void readResources(const ResourceTree& resources, OpenSetup& setup) {
         facts.productName = versionText(strings, u"ProductName");
         facts.productVersion = versionText(strings, u"ProductVersion");
         facts.manufacturer = versionText(strings, u"CompanyName");
+        facts.packerVersion = versionText(strings, kPackerVersionString.c_str());
     }
     try {
         facts.iconSizes = firstIconGroupSizes(resources);

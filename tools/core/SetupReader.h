@@ -29,6 +29,7 @@ struct SetupFacts {
     bool signature = false;                  // a certificate table is present; it is not verified
     std::vector<IconSize> iconSizes;         // of its first icon group; empty when it has none or it is damaged
     std::string iconDamage;                  // what is wrong with that group or its images; empty when nothing
+    std::string packerVersion;               // the Kestrel version that packed it; empty when not recorded
 
     bool packageIsWhole() const { return !digestMalformed && (!storedDigest || *storedDigest == packageDigest); }
 };

@@ -14,5 +14,7 @@ const std::u16string kProductCodeResource = u"PRODUCT_CODE";
 
 // The version block's name, under the version type.
 constexpr uint16_t kVersionResource = 1;
+// The version block's text naming the Kestrel version that packed the setup, e.g. "1.0.0".
+const std::u16string kPackerVersionString = u"KestrelVersion";
 
 } // namespace pack

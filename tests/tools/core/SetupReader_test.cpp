@@ -34,7 +34,8 @@ public:
     std::string bytes_;
 };
 
-// A packed setup, and copies of it with one byte of the package changed and without the digest resource.
+// A packed setup, and copies of it with one byte of the package changed and, as an older packer wrote it, without
+// the digest resource and the packer's version.
 class SetupFiles : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -50,6 +51,14 @@ protected:
         writeFile(damaged, changed);
         pack::ResourceTree resources = image.resources();
         resources.remove(pack::kResourceTypeRawData, pack::kDigestResource, 0);
+        const uint16_t language = resources.languages(pack::kResourceTypeVersion, pack::kVersionResource).at(0);
+        pack::VersionInfo olderVersion;
+        olderVersion.language = language;
+        olderVersion.strings = {{u"ProductName", u"Kestrel Packtest"}};
+        const std::vector<uint8_t> olderBlock = pack::buildVersionBlock(olderVersion);
+        pack::MemorySource olderSource(olderBlock);
+        resources.put(pack::kResourceTypeVersion, pack::kVersionResource, language,
+                      {&olderSource, 0, static_cast<uint32_t>(olderBlock.size()), 0});
         VectorSink sink;
         pack::writeImage(image, resources, sink);
         writeFile(digestless, sink.bytes_);
@@ -85,7 +94,8 @@ TEST_F(SetupFiles, InfoDescribesTheSetupAndJsonSaysTheSame) {
                             size + " bytes\nDigest:       " + digest +
                             ", the package matches it\n"
                             "Signature:    absent\n"
-                            "Icon:         none\n");
+                            "Icon:         none\n"
+                            "Packed by:    Kestrel " KR_TEST_VERSION "\n");
 
     const packtest::RunResult json = run(kPacker, {whole, "--json", "--info"});
     EXPECT_EQ(json.exitCode, 0) << json.err;
@@ -95,16 +105,19 @@ TEST_F(SetupFiles, InfoDescribesTheSetupAndJsonSaysTheSame) {
                             "\",\"packageSize\":" +
                             std::to_string(packageBytes.size()) + ",\"digest\":\"" + digest +
                             "\",\"packageDigest\":\"" + digest +
-                            "\",\"digestMatches\":true,\"signed\":false,\"icon\":null}\n");
+                            "\",\"digestMatches\":true,\"signed\":false,\"icon\":null,"
+                            "\"packerVersion\":\"" KR_TEST_VERSION "\"}\n");
 
     // Packed by other means, or by an older packer: whole, with nothing to check.
     const packtest::RunResult older = run(kPacker, {"--info", digestless});
     EXPECT_EQ(older.exitCode, 0) << older.err;
     EXPECT_NE(older.out.find("\nDigest:       no digest\n"), std::string::npos) << older.out;
+    EXPECT_NE(older.out.find("\nPacked by:    (not recorded)\n"), std::string::npos) << older.out;
     const packtest::RunResult olderJson = run(kPacker, {"--info", "--json", digestless});
     EXPECT_NE(olderJson.out.find(",\"digest\":null,\"packageDigest\":\"" + digest + "\",\"digestMatches\":null,"),
               std::string::npos)
         << olderJson.out;
+    EXPECT_NE(olderJson.out.find(",\"packerVersion\":null}"), std::string::npos) << olderJson.out;
 }
 
 std::vector<std::string> infoArgs(const std::string& file, bool json) {
