@@ -166,7 +166,7 @@ TEST(CraftedFiles, EachIsRefusedWithItsRuleQuicklyAndLeavesNothing) {
         const bool icon = file.reach == Reach::Icon;
         const std::vector<std::pair<std::vector<std::string>, std::string>> commands = {
             {{"--info", path}, icon ? "\nIcon:         damaged: " + file.rule + "\n" : reading},
-            {{"--info", "--json", path}, icon ? ",\"icon\":null,\"iconDamage\":\"" + file.rule + "\"}" : reading},
+            {{"--info", "--json", path}, icon ? ",\"icon\":null,\"iconDamage\":\"" + file.rule + "\"," : reading},
             {{"--extract", path, out.file("product.msi")}, icon ? "Extracted a package of " : reading},
             {{"--launcher", path, KR_TEST_PACKAGE, out.file("setup.exe")}, packing},
         };
