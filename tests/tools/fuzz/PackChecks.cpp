@@ -255,9 +255,14 @@ void requireResourcesKept(const pack::ResourceTree& launcher, const pack::Resour
 
 void requirePrintable() {
     for (const pack::memory::Line& line : pack::memory::lines()) {
-        for (const char16_t c : pack::toUtf16(line.text)) {
-            require(isPrintable(c), "plain text, every character from a file escaped, in the line: " + line.text);
-        }
+        const std::u16string text = pack::toUtf16(line.text);
+        require(std::all_of(text.begin(), text.end(), isPrintable),
+                "plain text, every character from a file escaped, in the line: " + line.text);
+    }
+}
+
+void requireShortIconLines() {
+    for (const pack::memory::Line& line : pack::memory::lines()) {
         require(line.text.compare(0, 5, "Icon:") != 0 || line.text.size() <= kMaxIconLine,
                 "an icon line of at most 1 KiB, not " + std::to_string(line.text.size()) + " bytes");
     }

@@ -13,8 +13,12 @@ namespace fuzz {
 int runPacker(const std::vector<std::string>& args);
 
 // Every line printed so far is plain text: no C0 or C1 control, no DEL, no line or paragraph separator, no mark,
-// embedding, override or isolate that reorders text; and a line that reports an icon is at most 1 KiB.
+// embedding, override or isolate that reorders text.
 void requirePrintable();
+
+// Every line printed so far that reports an icon is at most 1 KiB. Checked last, after the properties that a
+// large icon could break first.
+void requireShortIconLines();
 
 // True when some line printed to `stream` so far holds `text`.
 bool printed(pack::platform::Stream stream, const std::string& text);

@@ -115,5 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       describeIconSizes(facts.iconSizes));
     fuzz::require(iconImages(kSetup) == icon, "the setup's icon to carry the icon's images byte for byte");
     fuzz::requireLauncherKept(memory::files()[kLauncher], memory::files()[kSetup], true);
+    fuzz::requireShortIconLines();
     return 0;
 }

@@ -79,5 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   "the setup to describe the packed product");
     fuzz::require(describeIconSizes(facts.iconSizes) == "16x16", "the setup to wear the package's icon");
     fuzz::requireLauncherKept(memory::files()[kLauncher], memory::files()[kSetup], true);
+    fuzz::requireShortIconLines();
     return 0;
 }

@@ -59,12 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::require(fuzz::printed(platform::Stream::Err, "kestrel-pack: "),
                       "a warning on standard error for an Icon row that cannot be used");
     }
-    memory::lines().clear();
     fuzz::require(fuzz::runPacker({"--info", kSetup}) == 0, "--info to read the setup the packer wrote");
     const SetupFacts facts = inspectSetup(kSetup);
     fuzz::require(facts.packageIsWhole() && facts.packageSize == package().size(), "the setup's package whole");
     fuzz::require(describeIconSizes(facts.iconSizes) == describeIconSizes(icon.value_or(std::vector<IconSize>())),
                   "the setup to wear the row's icon, or none where the row cannot be used");
     fuzz::requireLauncherKept(memory::files()[kLauncher], memory::files()[kSetup], icon.has_value());
+    fuzz::requireShortIconLines();
     return 0;
 }

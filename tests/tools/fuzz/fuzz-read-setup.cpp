@@ -25,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::require(info == 0 || !fuzz::printed(platform::Stream::Err, "icon"),
                   "--info not to refuse a setup for its icon");
     fuzz::require(fuzz::runPacker({"--info", kSetup, "--json"}) == info, "--info and --info --json to agree");
+    fuzz::requireShortIconLines();
 
     SetupFacts facts;
     try {

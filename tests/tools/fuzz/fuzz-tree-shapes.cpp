@@ -229,5 +229,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::require(facts.packageIsWhole() && memory::files()[kExtracted] == package(),
                   "the package to come back byte for byte");
     fuzz::requireLauncherKept(memory::files()[kLauncher], memory::files()[kSetup], iconImages > 0);
+    fuzz::requireShortIconLines();
     return 0;
 }

@@ -257,10 +257,10 @@ SEEDS = {
     "product-code-braced.txt": lambda: PRODUCT_CODE,
     "product-code-bare.txt": lambda: b"6f1c2b9e4d7a4e35a0b893c5d2e1f604",
     "shape-small.bin": lambda: shape(tail=1, directories=(1, 1, 3, 1, 1), icon_images=2, present=0b111,
-                                     groups=[(1, 2), (2, 4)], types=[(1, 3, 8, 0, 0, 2, 4, 0)]),
+                                     groups=[(1, 2), (2, 3)], types=[(1, 3, 8, 0, 0, 2, 4, 0)]),
     "shape-long-names.bin": lambda: shape(types=[(0, 2, 4096, 1, 0, 256, 0, 1), (2, 2, 0, 0, 1, 256, 0, 1)]),
-    "shape-many-entries.bin": lambda: shape(icon_images=100, types=[(1, 600, 6, 0, 0, 100, 1, 0)]),
-    "shape-icon-images.bin": lambda: shape(icon_images=30000, present=0b1, groups=[(1,)]),
+    "shape-many-entries.bin": lambda: shape(icon_images=100, types=[(1, 300, 6, 0, 0, 50, 1, 0)]),
+    "shape-icon-images.bin": lambda: shape(icon_images=120, present=0b1, groups=[(1,)]),
 }
 
 
