@@ -8,7 +8,7 @@
 # The cases in awaiting_fixes disagree on the packers of today; they are skipped, or run alone with
 # --awaiting-fixes.
 set -u
-bin=$1
+bin=$(cd "$1" && pwd)
 packtest=$2
 iconic=$3
 craft=$4
@@ -23,7 +23,7 @@ export PYTHONDONTWRITEBYTECODE=1
 # Case labels ("<file> <command>") that disagree today, each awaiting a fix from another branch.
 awaiting_fixes=(
   # The native packer replaces its own icon input; the Windows one fails at the move, naming its temporary file.
-  "setup.exe icon-is-output"
+  "own.exe icon-is-output"
 )
 
 in="$scratch/in"
@@ -34,21 +34,25 @@ cp "$iconic" "$scratch/iconic.msi"
 python3 "$craft" "$bin/kestrel-launcher.exe" "$in/setup.exe" "$scratch/crafted"
 python3 "$fuzz_dir/seeds.py" "$scratch/seeds"
 python3 "$fuzz_dir/craft-found.py" "$scratch/seeds"
-# The sample: crafted faults of every kind the readers refuse or accept, the fuzzers' finds, small images with
-# icons (64-bit and 32-bit), and real files: the launcher, the test program with icons, and Wine's own programs.
-for name in icon-group-repeats-image digest-and-code-control-oversize duplicate-identifiers empty-name \
-  shared-resource-data resource-offset-outside truncated debug-after-rsrc huge-file-alignment; do
+# The sample: crafted faults of several kinds, the fuzzers' seeds and finds with icons (64-bit and 32-bit) and
+# hostile texts, and real files: a setup, the launcher, the test program with icons, and Wine's own programs.
+for name in icon-group-repeats-image digest-and-code-control-oversize duplicate-identifiers truncated \
+  debug-after-rsrc; do
   cp "$scratch/crafted/$name.exe" "$in/"
 done
 for name in mini-setup.exe iconic.exe iconic-32-bit.exe launcher-icon-groups.exe setup-many-icon-sizes.exe \
-  found-product-code-control.exe found-rsrc-raw-pointer-zero.exe; do
+  found-product-code-control.exe; do
   cp "$scratch/seeds/$name" "$in/"
 done
 cp "$bin/kestrel-launcher.exe" "$bin/kr-iconic.exe" "$in/"
 prefix=$(grep -o 'WINEPREFIX="[^"]*"' "$run" | cut -d'"' -f2)
-for real in system32/notepad.exe system32/regedit.exe syswow64/notepad.exe; do
+for real in system32/notepad.exe regedit.exe; do
   [ -f "$prefix/drive_c/windows/$real" ] && cp "$prefix/drive_c/windows/$real" "$in/wine-${real/\//-}"
 done
+# The files that are launchers, or nearly: packed as the launcher too.
+launchers=" kestrel-launcher.exe launcher-icon-groups.exe iconic.exe debug-after-rsrc.exe duplicate-identifiers.exe "
+# The setups: read with --info --json too.
+setups=" setup.exe mini-setup.exe digest-and-code-control-oversize.exe icon-group-repeats-image.exe "
 
 # Each case: a label, then the arguments relative to the packers' working directories (native/, windows/), with
 # its output file, if any, named out-<n>.
@@ -63,17 +67,17 @@ add() { # add <label> <argument>...
 }
 for file in "$in"/*; do
   name=$(basename "$file")
-  n=${#labels[@]}
   add "$name info" --info "../in/$name"
-  add "$name info-json" --info --json "../in/$name"
-  add "$name extract" --extract "../in/$name" "out-$((n + 2))"
-  add "$name launcher" --launcher "../in/$name" ../pkg.msi "out-$((n + 3))"
-  add "$name icon" --launcher ../in/kestrel-launcher.exe --icon "../in/$name" ../pkg.msi "out-$((n + 4))"
+  [[ $setups == *" $name "* ]] && add "$name info-json" --info --json "../in/$name"
+  add "$name extract" --extract "../in/$name" "out-${#labels[@]}"
+  [[ $launchers == *" $name "* ]] && add "$name launcher" --launcher "../in/$name" ../pkg.msi "out-${#labels[@]}"
+  add "$name icon" --launcher ../in/kestrel-launcher.exe --icon "../in/$name" ../pkg.msi "out-${#labels[@]}"
 done
 add "iconic.msi package-icon" --launcher ../in/kestrel-launcher.exe ../iconic.msi "out-${#labels[@]}"
-cp "$in/setup.exe" "$scratch/native/own.exe"
-cp "$in/setup.exe" "$scratch/windows/own.exe"
-add "setup.exe icon-is-output" --launcher ../in/kestrel-launcher.exe --icon own.exe ../pkg.msi own.exe
+"$bin/kestrel-pack" --launcher "$bin/kestrel-launcher.exe" --icon "$bin/kr-iconic.exe" "$scratch/pkg.msi" \
+  "$scratch/native/own.exe" >/dev/null
+cp "$scratch/native/own.exe" "$scratch/windows/own.exe"
+add "own.exe icon-is-output" --launcher ../in/kestrel-launcher.exe --icon own.exe ../pkg.msi own.exe
 
 selected=()
 for ((i = 0; i < ${#labels[@]}; i++)); do
@@ -92,7 +96,7 @@ batch="$scratch/run.bat"
   echo "cd /d \"$windows_dir\\windows\""
   for i in "${selected[@]}"; do
     echo "\"$windows_packer\"${commands[i]} >..\\w$i.out 2>..\\w$i.err"
-    echo "(echo %ERRORLEVEL%)>..\\w$i.code"
+    echo "echo %ERRORLEVEL% >..\\w$i.code"
   done
 } | sed 's/$/\r/' >"$batch"
 "$run" cmd /c "$windows_dir\\run.bat" >/dev/null 2>&1
@@ -108,6 +112,24 @@ linux_lines() {
     s/\Q$ENV{WINDOWS_DIR}\E([^\x27"]*)/my $rest = $1; $rest =~ tr{\\}{\/}; "$ENV{DIR}$rest"/ge;
     s/\Q$ENV{DIR}\E\/windows/$ENV{DIR}\/native/g'
 }
+# The JSON object without the setup's path, its error's paths as Linux paths: JSON escapes a Windows path's
+# backslashes.
+json_lines() {
+  WINDOWS_DIR=$windows_dir DIR=$scratch python3 -c '
+import json, os, sys
+facts = json.loads(sys.stdin.read())
+facts.pop("setup")
+if "error" in facts:
+    windows, linux = os.environ["WINDOWS_DIR"], os.environ["DIR"]
+    text = facts["error"]
+    while windows in text:
+        start = text.index(windows)
+        end = text.find("\x27", start)
+        end = len(text) if end < 0 else end
+        text = text[:start] + linux + text[start + len(windows):end].replace("\\", "/") + text[end:]
+    facts["error"] = text.replace(linux + "/windows", linux + "/native")
+print(json.dumps(facts, sort_keys=True))'
+}
 for i in "${selected[@]}"; do
   label=${labels[i]}
   problems=()
@@ -115,9 +137,7 @@ for i in "${selected[@]}"; do
     problems+=("exit codes $(cat "$scratch/n$i.code") (native) and $(tr -d '\r ' <"$scratch/w$i.code") (Windows)")
   for stream in out err; do
     if [[ $label == *info-json ]] && [ $stream = out ]; then
-      # The setup's path is the one text the JSON escapes differently: Windows paths hold backslashes.
-      cmp -s <(sed 's/^{"setup":"[^"]*",//' "$scratch/n$i.$stream") \
-        <(linux_lines "$scratch/w$i.$stream" | sed 's/^{"setup":"[^"]*",//') ||
+      cmp -s <(json_lines <"$scratch/n$i.$stream") <(tr -d '\r' <"$scratch/w$i.$stream" | json_lines) ||
         problems+=("different standard $stream")
     else
       cmp -s "$scratch/n$i.$stream" <(linux_lines "$scratch/w$i.$stream") || problems+=("different standard $stream")
