@@ -18,9 +18,10 @@ const std::string kExtracted = "/extracted.msi";
 const std::string kProductCode = "{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}";
 const std::string kIconName = "product.ico";
 
+// More than a page, so that the resource section grows past its next page and the sections after it move.
 const pack::memory::Bytes& package() {
     static const pack::memory::Bytes bytes = [] {
-        pack::memory::Bytes made(1000);
+        pack::memory::Bytes made(6000);
         for (size_t i = 0; i < made.size(); ++i) {
             made[i] = static_cast<uint8_t>(i * 131 + 7);
         }

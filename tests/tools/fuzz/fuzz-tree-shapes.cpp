@@ -33,8 +33,9 @@ constexpr uint32_t kEntryBudget = (1u << 17) + 64;
 constexpr uint64_t kTextBudget = (uint64_t{1} << 20) + 4096;
 constexpr uint32_t kBitmapSize = 48;
 
+// More than a page, so that the resource section grows past its next page and the sections after it move.
 const Bytes& package() {
-    static const Bytes bytes(333, 0x3C);
+    static const Bytes bytes(6000, 0x3C);
     return bytes;
 }
 

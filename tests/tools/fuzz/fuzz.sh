@@ -8,7 +8,9 @@
 #   fuzz.sh replay ENV --awaiting-fixes
 #                               only the checks that awaiting-fixes.txt lists.
 #   fuzz.sh run ENV SECONDS     each harness fuzzed for SECONDS from the seeds and the crafted files, with its
-#                               executions and coverage; crashes are kept beside ENV, under crashes/ (make fuzz).
+#                               executions and coverage and each input that crashed it, was slow or took too
+#                               much memory, with what it broke; those are kept beside ENV, under crashes/
+#                               (make fuzz).
 set -euo pipefail
 if [ $# -lt 2 ] || { [ "$1" != replay ] && [ "$1" != run ]; }; then
   echo "usage: fuzz.sh replay ENV [--awaiting-fixes] | fuzz.sh run ENV SECONDS" >&2
@@ -62,19 +64,28 @@ if [ "$mode" = run ]; then
       fi
     done
     echo "fuzz-$harness: $seconds s (log: $log)"
-    code=0
     options=()
     # The parsers read texts and version blocks of at most 64 KiB; whole images would only slow them down.
     [ "$harness" = parsers ] && options+=(-max_len=65536)
-    "$KR_FUZZ_BIN/fuzz-$harness" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-      "${options[@]}" -artifact_prefix="$KR_FUZZ_WORK/crashes/$harness-" "$work" "$start" >"$log" 2>&1 || code=$?
-    grep -E '^(#[0-9]+[[:space:]]+(INITED|DONE)|stat::|SUMMARY|fuzz: expected|==[0-9]+== ?ERROR|Test unit written)' \
-      "$log" | cut -c1-300 || true
-    status=$(grep -E "^#[0-9]+[[:space:]]" "$log" | tail -1 | tr "\t" " " | cut -c1-120 || true)
-    if (( code != 0 )); then
+    # In a process of its own, so that a crash or a slow input is kept and fuzzing goes on: each finding of
+    # the run is listed, not only the first.
+    found="$scratch/found-$harness"
+    mkdir -p "$found"
+    "$KR_FUZZ_BIN/fuzz-$harness" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
+      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 "${options[@]}" -artifact_prefix="$found/" \
+      "$work" "$start" >"$log" 2>&1 || true
+    status=$(grep -E '^#[0-9]+: cov' "$log" | tail -1 | cut -c1-120 || true)
+    # Each finding with what it broke, told by running it once more; kept under crashes/ by harness.
+    for artifact in "$found"/*; do
+      [ -e "$artifact" ] || continue
       failed+=("$harness")
-      status+="  FOUND A CRASH (exit $code)"
-    fi
+      kept="$KR_FUZZ_WORK/crashes/$harness-$(basename "$artifact")"
+      cp "$artifact" "$kept"
+      what=$(timeout 60 "$KR_FUZZ_BIN/fuzz-$harness" -rss_limit_mb=2048 "$artifact" 2>&1 |
+        grep -m1 -E 'fuzz: expected|==[0-9]+== ?ERROR: [A-Z]|runtime error' | cut -c1-200 || true)
+      echo "  $(basename "$kept"): ${what:-slow or out of memory}"
+    done
+    (( $(ls "$found" | wc -l) )) && status+="  FOUND $(ls "$found" | wc -l)"
     summary+=("fuzz-$harness: $status")
   done
   printf '%s\n' "" "${summary[@]}"
