@@ -180,6 +180,9 @@ std::vector<DebugEntry> debugEntries(const Mapped& image) {
         return entries;
     }
     const pack::DataDirectory debug = directories[pack::pe::kDirectoryDebug];
+    if (debug.rva == 0) {
+        return entries;
+    }
     const uint32_t count = std::min(debug.size / kDebugEntrySize, kMaxDebugEntries);
     for (uint32_t i = 0; i < count; ++i) {
         const std::vector<int> raw = image.at(uint64_t{debug.rva} + i * kDebugEntrySize, kDebugEntrySize);

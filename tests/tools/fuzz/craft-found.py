@@ -74,6 +74,10 @@ CASES = {
                                                                       debug_data=3),
     # Launcher icon groups after the first name the missing image 1, which the product's icon image then took.
     "shape-found-group-names-missing-image.bin": lambda: seeds.shape(icon_images=1, groups=[(1,), (1,)]),
+    # 60,000 languages of one resource and an icon of 40,000 images: each directory within its 16-bit counts, the
+    # whole past the entries a reader allows, so the setup written was refused by --info.
+    "shape-found-entries-past-bound.bin": lambda: seeds.shape(icon_images=40000,
+                                                              types=[(0, 1, 0, 0, 0, 60000, 0, 1)]),
     # 200 icon images: a report line of 1.4 KB that lists every size.
     "shape-found-long-icon-line.bin": lambda: seeds.shape(icon_images=200),
     # 51 names of 256 letters alike but for the last, with 2,570 languages each: every language entry compared

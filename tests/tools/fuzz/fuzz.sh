@@ -118,9 +118,10 @@ is_awaiting() {
 # and no output past 64 MiB (the packer then reports the file too large). LABEL is "<file>: <check>"; a check
 # awaiting a fix runs only with --awaiting-fixes, and only such checks run then.
 check() {
-  local label=$1 code=0
+  local label=$1 code=0 waits=false
   shift
-  if [ "$(is_awaiting "${label%%: *}" "${label#*: }" && echo true || echo false)" != "$awaiting_only" ]; then
+  is_awaiting "${label%%: *}" "${label#*: }" && waits=true
+  if [ "$waits" != "$awaiting_only" ]; then
     skipped=$((skipped + 1))
     return
   fi
