@@ -44,6 +44,16 @@ def setup_icon_group_repeats():
     return seeds.image(resources)
 
 
+def launcher_group_names_missing_image():
+    """The tiny launcher with a first icon group of its one image (2) and a second that names image 1, missing."""
+    resources = seeds.launcher_resources()
+    image = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, 0, 0, 0, 0, 0)
+    resources[seeds.ICON, 2, 0] = image
+    resources[seeds.ICON_GROUP, "MAIN", 0] = seeds.icon_group([(16, 2, image)])
+    resources[seeds.ICON_GROUP, 1, 0] = seeds.icon_group([(16, 1, image)])
+    return seeds.image(resources)
+
+
 def rsrc_raw_pointer(value):
     return (lambda at: at["rsrc"] + 20, value)
 
@@ -63,6 +73,8 @@ CASES = {
     "found-icon-group-repeats-image.exe": setup_icon_group_repeats,
     # An empty Icon row that ARPPRODUCTICON names failed the whole pack.
     "found-empty.bin": lambda: b"",
+    # The launcher's second icon group named a missing image, whose number the product's icon image then took.
+    "found-launcher-group-names-missing-image.exe": launcher_group_names_missing_image,
     # The launcher's entry point lies in a section after its resources: the packer moved the section, not the
     # entry point, which then pointed into the new resource tables.
     "shape-found-entry-after-resources.bin": lambda: seeds.shape(tail=1, entry=3),
