@@ -1,6 +1,7 @@
 // Fuzz target: the input describes a launcher's shape (resource trees up to and past the reader's bounds, shared
 // names and data, icon groups, and where its entry point, data directories and debug data lie) and the package's
 // icon; the launcher is packed, and a written setup must read back whole and keep the launcher's code and data.
+#include "Icon.h"
 #include "MemoryPlatform.h"
 #include "PackChecks.h"
 #include "PackError.h"
@@ -90,17 +91,18 @@ void addLauncherResources(FuzzedDataProvider& input, LauncherShape& shape) {
     version.version = {1, 0, 0, 0};
     version.language = 0x0409;
     version.strings = {{u"KestrelLauncher", u"1"}};
-    shape.types.push_back({number(pack::kResourceTypeVersion), {{number(1), {addDatum(shape, pack::buildVersionBlock(version))}}}});
+    const uint32_t block = addDatum(shape, pack::buildVersionBlock(version));
+    shape.types.push_back({number(pack::kResourceTypeVersion), {{number(1), {block}}}});
 
     const uint8_t present = input.ConsumeIntegral<uint8_t>();
     const uint32_t groups = input.ConsumeIntegralInRange<uint32_t>(0, 3);
-    fuzz::ShapeType images{number(3), {}};
+    fuzz::ShapeType images{number(pack::kResourceTypeIcon), {}};
     for (uint16_t id = 1; id <= 8; ++id) {
         if (present & (1u << (id - 1))) {
             images.names.push_back({number(id), {addDatum(shape, bitmapImage(0x100 + id))}});
         }
     }
-    fuzz::ShapeType directories{number(14), {}};
+    fuzz::ShapeType directories{number(pack::kResourceTypeIconGroup), {}};
     for (uint16_t group = 1; group <= groups; ++group) {
         const uint32_t count = input.ConsumeIntegralInRange<uint32_t>(1, 4);
         Bytes directory(6 + 14 * count);
@@ -125,8 +127,8 @@ void addLauncherResources(FuzzedDataProvider& input, LauncherShape& shape) {
     }
 }
 
-// `count` distinct names of `length` letters: an index in base 26 after (or, with `sharedStart`, before) a filler,
-// so that names alike up to their last letters cost a comparison their whole length.
+// `count` distinct names of `length` letters: an index in base 26 before a filler or, with `sharedStart`, after
+// it, so that names alike up to their last letters cost a comparison their whole length.
 std::vector<uint32_t> addNames(LauncherShape& shape, uint32_t count, uint32_t length, bool sharedStart) {
     std::vector<uint32_t> texts;
     for (uint32_t i = 0; i < count; ++i) {
