@@ -261,6 +261,10 @@ SEEDS = {
     "shape-long-names.bin": lambda: shape(types=[(0, 2, 4096, 1, 0, 256, 0, 1), (2, 2, 0, 0, 1, 256, 0, 1)]),
     "shape-many-entries.bin": lambda: shape(icon_images=100, types=[(1, 300, 6, 0, 0, 50, 1, 0)]),
     "shape-icon-images.bin": lambda: shape(icon_images=120, present=0b1, groups=[(1,)]),
+    # Names of 2^20 - 32 code units under the raw-data type, where the packer adds 25 units of its own; and of
+    # 2^20 - 16, which the packer's take past the 2^20 a tree may name.
+    "shape-names-near-bound.bin": lambda: shape(types=[(0, 16, 65534, 0, 0, 1, 0, 1)]),
+    "shape-names-past-bound.bin": lambda: shape(types=[(0, 16, 65535, 0, 0, 1, 0, 1)]),
 }
 
 
