@@ -59,7 +59,8 @@ if [ "$mode" = run ]; then
       if timeout 10 "$KR_FUZZ_BIN/fuzz-$harness" -rss_limit_mb=2048 "$file" >/dev/null 2>&1; then
         cp "$file" "$start"
       else
-        echo "fuzz-$harness: $(basename "$file") crashes it already (fuzz.sh replay shows how, with --awaiting-fixes for those listed)"
+        echo "fuzz-$harness: $(basename "$file") crashes it already (fuzz.sh replay shows how," \
+          "with --awaiting-fixes for the checks awaiting-fixes.txt lists)"
         failed+=("$harness")
       fi
     done
