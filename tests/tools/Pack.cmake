@@ -104,3 +104,10 @@ add_test(NAME test_kestrel-pack-signing
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/signing-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${KR_PACKTEST_MSI})
 set_tests_properties(test_kestrel-pack-signing PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 240
   RESOURCE_LOCK ${KR_INSTALLER_LOCK})
+
+# The native packer against kestrel-pack.exe over a sample of crafted, fuzz-found and real files: the same exit
+# codes, output files and lines for --info, --extract and packing.
+add_test(NAME test_kestrel-pack-differential
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/differential-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${KR_PACKTEST_MSI}
+          ${KR_ICONIC_EXE_MSI} ${CMAKE_CURRENT_SOURCE_DIR}/crafted/craft.py ${CMAKE_CURRENT_SOURCE_DIR}/fuzz)
+set_tests_properties(test_kestrel-pack-differential PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120)

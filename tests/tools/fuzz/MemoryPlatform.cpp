@@ -5,6 +5,7 @@
 #include "Require.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace pack::memory {
 
@@ -18,6 +19,11 @@ std::map<std::string, std::string>& properties() {
     return table;
 }
 
+std::map<std::string, Bytes>& iconRows() {
+    static std::map<std::string, Bytes> rows;
+    return rows;
+}
+
 std::vector<Line>& lines() {
     static std::vector<Line> written;
     return written;
@@ -26,6 +32,7 @@ std::vector<Line>& lines() {
 void reset() {
     files().clear();
     properties().clear();
+    iconRows().clear();
     lines().clear();
 }
 
@@ -74,9 +81,33 @@ bool isSameFile(const std::string& first, const std::string& second) {
     return first == second && kindOf(first) == FileKind::File;
 }
 
+namespace {
+
+// An open file whose every view is a buffer of its own, exactly as large as asked for, that lives only until the
+// next read: the least that ByteSource promises.
+class FreshReads : public ByteSource {
+public:
+    explicit FreshReads(const memory::Bytes& bytes) : bytes_(bytes) {}
+
+    uint64_t size() const override { return bytes_.size(); }
+
+    ByteView read(uint64_t offset, size_t count) override {
+        const ByteView range = MemorySource(bytes_).read(offset, count);
+        buffer_.reset();
+        buffer_ = std::make_unique<uint8_t[]>(count);
+        std::copy(range.data, range.data + range.size, buffer_.get());
+        return ByteView{buffer_.get(), count};
+    }
+
+private:
+    const memory::Bytes& bytes_;
+    std::unique_ptr<uint8_t[]> buffer_;
+};
+
+} // namespace
+
 std::unique_ptr<ByteSource> openInput(const std::string& path) {
-    const memory::Bytes& bytes = existingFile(path);
-    return std::make_unique<MemorySource>(bytes);
+    return std::make_unique<FreshReads>(existingFile(path));
 }
 
 // An open file is its name; its bytes live in the map from its creation, as a temporary file lives on a disk.
@@ -146,10 +177,13 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
     return memory::properties();
 }
 
-// The harnesses' packages carry no icon.
-std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, const std::string&) {
+std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, const std::string& name) {
     existingFile(packagePath);
-    return std::nullopt;
+    const auto row = memory::iconRows().find(name);
+    if (row == memory::iconRows().end()) {
+        return std::nullopt;
+    }
+    return row->second;
 }
 
 std::string writeLine(Stream stream, const std::string& text) {

@@ -1,15 +1,15 @@
-// Fuzz target: any file as the setup's icon; a written setup must read back whole with the icon's images.
+// Fuzz target: any file as the setup's icon (--icon); a written setup must read back whole with the icon's images.
 #include "Icon.h"
 #include "MemoryPlatform.h"
+#include "PackChecks.h"
 #include "PackError.h"
-#include "Packer.h"
 #include "Require.h"
 #include "SetupReader.h"
+#include "TestLauncher.h"
 
 #include <array>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,17 +20,7 @@ const std::string kLauncher = "/launcher.exe";
 const std::string kPackage = "/product.msi";
 const std::string kIcon = "/icon.ico";
 const std::string kSetup = "/setup.exe";
-
-// The launcher the build made, read once.
-const pack::memory::Bytes& launcher() {
-    static const pack::memory::Bytes bytes = [] {
-        std::ifstream file(KR_FUZZ_LAUNCHER, std::ios::binary);
-        pack::memory::Bytes read((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        fuzz::require(!read.empty(), std::string("the launcher to read at ") + KR_FUZZ_LAUNCHER);
-        return read;
-    }();
-    return bytes;
-}
+constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 const pack::memory::Bytes& package() {
     static const pack::memory::Bytes bytes(777, 0x5A);
@@ -62,23 +52,58 @@ std::optional<std::vector<ImageBytes>> iconImages(const std::string& file) {
     return copies;
 }
 
+uint32_t bigEndian32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
+           static_cast<uint32_t>(at[2]) << 8 | at[3];
+}
+
+// A PNG image begins with its header chunk, whose size is the directory entry's (0 there: 256 or more).
+void requirePngHeader(const ImageBytes& image) {
+    const pack::memory::Bytes& data = image.data;
+    if (data.size() < sizeof(kPngSignature) || std::memcmp(data.data(), kPngSignature, sizeof(kPngSignature)) != 0) {
+        return;
+    }
+    constexpr size_t kHeaderEnd = 8 + 8 + 13 + 4;
+    fuzz::require(data.size() >= kHeaderEnd && bigEndian32(data.data() + 8) == 13 &&
+                      std::memcmp(data.data() + 12, "IHDR", 4) == 0,
+                  "a PNG image to begin with its header chunk");
+    const auto fits = [](uint8_t field, uint32_t pixels) { return field == 0 ? pixels >= 256 : pixels == field; };
+    fuzz::require(fits(image.entry[0], bigEndian32(data.data() + 16)) &&
+                      fits(image.entry[1], bigEndian32(data.data() + 20)),
+                  "a PNG image of the size its directory entry states");
+}
+
+// A 32-bit Windows image: "MZ", and at the offset it names, "PE\0\0" and an optional header of magic 0x10B.
+bool isPe32(const pack::memory::Bytes& file) {
+    if (file.size() < 0x40 || pack::getLe16(file.data()) != pack::pe::kDosSignature) {
+        return false;
+    }
+    const uint64_t nt = pack::getLe32(file.data() + 0x3C);
+    return nt + 26 <= file.size() && pack::getLe32(file.data() + nt) == 0x4550 &&
+           pack::getLe16(file.data() + nt + 24) == 0x10B;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace pack;
     memory::reset();
     memory::files()[kIcon].assign(data, data + size);
-    memory::files()[kLauncher] = launcher();
+    memory::files()[kLauncher] = fuzz::testLauncher();
     memory::files()[kPackage] = package();
     memory::properties() = {{"ProductCode", "{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}"}, {"ProductName", "Iconic"}};
     const std::optional<std::vector<ImageBytes>> icon = iconImages(kIcon);
-    try {
-        pack::pack(PackRequest{kLauncher, kPackage, kSetup, IconChoice::FromFile, kIcon});
-    } catch (const Error&) {
+    if (fuzz::runPacker({"--launcher", kLauncher, "--icon", kIcon, kPackage, kSetup}) != 0) {
         fuzz::require(memory::files().size() == 3, "a refused pack to leave no output");
+        fuzz::require(!isPe32(memory::files()[kIcon]) || !fuzz::printed(platform::Stream::Err, "not a 64-bit image"),
+                      "a 32-bit executable to be read as an icon source as a 64-bit one is");
         return 0;
     }
     fuzz::require(icon.has_value(), "a pack to refuse an icon that the icon reader refuses");
+    for (const ImageBytes& image : *icon) {
+        requirePngHeader(image);
+    }
+    fuzz::require(fuzz::runPacker({"--info", kSetup}) == 0, "--info to read the setup the packer wrote");
     const SetupFacts facts = inspectSetup(kSetup);
     fuzz::require(facts.packageIsWhole() && facts.packageSize == package().size(), "the setup's package whole");
     std::vector<IconSize> sizes;
@@ -89,5 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   "the setup's icon sizes " + describeIconSizes(sizes) + ", not " +
                       describeIconSizes(facts.iconSizes));
     fuzz::require(iconImages(kSetup) == icon, "the setup's icon to carry the icon's images byte for byte");
+    fuzz::requireLauncherKept(memory::files()[kLauncher], memory::files()[kSetup], true);
+    fuzz::requireShortIconLines();
     return 0;
 }

@@ -1,14 +1,12 @@
-// Fuzz target: any file packed as the launcher; a written setup must read back whole with all it carried.
+// Fuzz target: any file packed as the launcher, with the package's icon; a written setup must read back whole,
+// with all it carried and the launcher's code and data where they were.
 #include "MemoryPlatform.h"
+#include "PackChecks.h"
 #include "PackError.h"
-#include "Packer.h"
-#include "PeImage.h"
 #include "Require.h"
 #include "SetupReader.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace {
@@ -18,10 +16,12 @@ const std::string kPackage = "/product.msi";
 const std::string kSetup = "/setup.exe";
 const std::string kExtracted = "/extracted.msi";
 const std::string kProductCode = "{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}";
+const std::string kIconName = "product.ico";
 
+// More than a page, so that the resource section grows past its next page and the sections after it move.
 const pack::memory::Bytes& package() {
     static const pack::memory::Bytes bytes = [] {
-        pack::memory::Bytes made(1000);
+        pack::memory::Bytes made(6000);
         for (size_t i = 0; i < made.size(); ++i) {
             made[i] = static_cast<uint8_t>(i * 131 + 7);
         }
@@ -30,32 +30,23 @@ const pack::memory::Bytes& package() {
     return bytes;
 }
 
-pack::ByteView bytesOf(const pack::ResourceData& data) { return data.source->read(data.offset, data.size); }
-
-bool sameBytes(pack::ByteView a, const pack::memory::Bytes& b) {
-    return a.size == b.size() && std::equal(b.begin(), b.end(), a.data);
-}
-
-// Every resource of the launcher but its version block is in the setup, byte for byte.
-void requireLauncherResources() {
-    pack::MemorySource launcherBytes(pack::memory::files()[kLauncher]);
-    pack::MemorySource setupBytes(pack::memory::files()[kSetup]);
-    const pack::PeImage launcher(launcherBytes);
-    const pack::PeImage setup(setupBytes);
-    for (const auto& [type, names] : launcher.resources().types()) {
-        for (const auto& [name, languages] : names) {
-            for (const auto& [language, data] : languages) {
-                if (type.isNumber() && type.number == pack::kResourceTypeVersion) {
-                    continue;
-                }
-                const pack::ResourceData* packed = setup.resources().find(type, name, language);
-                fuzz::require(packed != nullptr, "the setup to keep every resource of the launcher");
-                const pack::ByteView original = bytesOf(data);
-                const pack::memory::Bytes copy(original.data, original.data + original.size);
-                fuzz::require(sameBytes(bytesOf(*packed), copy), "the setup to keep the launcher's resource data");
-            }
-        }
-    }
+// An .ico of one 16-pixel bitmap image: its header and a few pixels.
+const pack::memory::Bytes& icon() {
+    static const pack::memory::Bytes bytes = [] {
+        constexpr uint32_t kImageSize = 48;
+        pack::memory::Bytes made(6 + 16 + kImageSize);
+        pack::putLe16(made.data() + 2, 1);
+        pack::putLe16(made.data() + 4, 1);
+        made[6] = 16;
+        made[7] = 16;
+        pack::putLe16(made.data() + 10, 1);
+        pack::putLe16(made.data() + 12, 32);
+        pack::putLe32(made.data() + 14, kImageSize);
+        pack::putLe32(made.data() + 18, 22);
+        pack::putLe32(made.data() + 22, 40);
+        return made;
+    }();
+    return bytes;
 }
 
 } // namespace
@@ -68,14 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memory::properties() = {{"ProductCode", kProductCode},
                             {"ProductName", "Fuzzed Product"},
                             {"ProductVersion", "1.2.3"},
-                            {"Manufacturer", "Kestrel"}};
-    PackSummary summary;
-    try {
-        summary = pack::pack(PackRequest{kLauncher, kPackage, kSetup});
-    } catch (const Error&) {
+                            {"Manufacturer", "Kestrel"},
+                            {"ARPPRODUCTICON", kIconName}};
+    memory::iconRows()[kIconName] = icon();
+    if (fuzz::runPacker({"--launcher", kLauncher, kPackage, kSetup}) != 0) {
         fuzz::require(memory::files().count(kSetup) == 0, "a refused pack to leave no setup");
         return 0;
     }
+    fuzz::require(fuzz::runPacker({"--info", kSetup}) == 0, "--info to read the setup the packer wrote");
     SetupFacts facts;
     try {
         facts = extractPackage(kSetup, kExtracted, false);
@@ -87,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::require(facts.productCode == kProductCode && facts.productName == "Fuzzed Product" &&
                       facts.productVersion == "1.2.3" && facts.manufacturer == "Kestrel",
                   "the setup to describe the packed product");
-    requireLauncherResources();
+    fuzz::require(describeIconSizes(facts.iconSizes) == "16x16", "the setup to wear the package's icon");
+    fuzz::requireLauncherKept(memory::files()[kLauncher], memory::files()[kSetup], true);
+    fuzz::requireShortIconLines();
     return 0;
 }
