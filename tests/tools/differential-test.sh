@@ -4,27 +4,17 @@
 # code, the same output file, byte for byte, and the same lines (paths aside). The Windows packer runs every
 # command from one batch file, so that Wine starts once.
 # Usage: differential-test.sh <bin directory> <packtest package> <package with an executable icon>
-#                             <craft.py> <fuzz directory with seeds.py and craft-found.py> [--awaiting-fixes]
-# The cases in awaiting_fixes disagree on the packers of today; they are skipped, or run alone with
-# --awaiting-fixes.
+#                             <craft.py> <fuzz directory with seeds.py and craft-found.py>
 set -u
 bin=$(cd "$1" && pwd)
 packtest=$2
 iconic=$3
 craft=$4
 fuzz_dir=$5
-awaiting_only=false
-[ "${6:-}" = --awaiting-fixes ] && awaiting_only=true
 run="$bin/../wine/run"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export PYTHONDONTWRITEBYTECODE=1
-
-# Case labels ("<file> <command>") that disagree today, each awaiting a fix from another branch.
-awaiting_fixes=(
-  # The native packer replaces its own icon input; the Windows one fails at the move, naming its temporary file.
-  "own.exe icon-is-output"
-)
 
 in="$scratch/in"
 mkdir -p "$in" "$scratch/crafted" "$scratch/seeds" "$scratch/native" "$scratch/windows"
@@ -79,14 +69,6 @@ add "iconic.msi package-icon" --launcher ../in/kestrel-launcher.exe ../iconic.ms
 cp "$scratch/native/own.exe" "$scratch/windows/own.exe"
 add "own.exe icon-is-output" --launcher ../in/kestrel-launcher.exe --icon own.exe ../pkg.msi own.exe
 
-selected=()
-for ((i = 0; i < ${#labels[@]}; i++)); do
-  waiting=false
-  for label in "${awaiting_fixes[@]}"; do
-    [ "$label" = "${labels[i]}" ] && waiting=true
-  done
-  [ "$waiting" = "$awaiting_only" ] && selected+=("$i")
-done
 
 windows_dir=$("$run" winepath -w "$scratch" | tr -d '\r')
 windows_packer=$("$run" winepath -w "$bin/kestrel-pack.exe" | tr -d '\r')
@@ -94,13 +76,13 @@ batch="$scratch/run.bat"
 {
   echo "@echo off"
   echo "cd /d \"$windows_dir\\windows\""
-  for i in "${selected[@]}"; do
+  for i in "${!labels[@]}"; do
     echo "\"$windows_packer\"${commands[i]} >..\\w$i.out 2>..\\w$i.err"
     echo "echo %ERRORLEVEL% >..\\w$i.code"
   done
 } | sed 's/$/\r/' >"$batch"
 "$run" cmd /c "$windows_dir\\run.bat" >/dev/null 2>&1
-for i in "${selected[@]}"; do
+for i in "${!labels[@]}"; do
   (cd "$scratch/native" && eval "\"$bin/kestrel-pack\"${commands[i]}" >"../n$i.out" 2>"../n$i.err"
    echo $? >"../n$i.code")
 done
@@ -130,7 +112,7 @@ if "error" in facts:
     facts["error"] = text.replace(linux + "/windows", linux + "/native")
 print(json.dumps(facts, sort_keys=True))'
 }
-for i in "${selected[@]}"; do
+for i in "${!labels[@]}"; do
   label=${labels[i]}
   problems=()
   [ "$(tr -d '\r ' <"$scratch/w$i.code")" = "$(cat "$scratch/n$i.code")" ] ||
@@ -156,6 +138,5 @@ for i in "${selected[@]}"; do
     linux_lines "$scratch/w$i.err" | head -c 600
   fi
 done
-echo "${#selected[@]} cases over $(ls "$in" | wc -l) files, $failures disagreements" \
-  "($([ $awaiting_only = true ] && echo only || echo without) the ${#awaiting_fixes[@]} awaiting fixes)"
+echo "${#labels[@]} cases over $(ls "$in" | wc -l) files, $failures disagreements"
 (( failures == 0 ))

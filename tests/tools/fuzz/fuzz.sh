@@ -3,24 +3,19 @@
 #   fuzz.sh replay ENV          the crafted files and the seeds through the sanitized kestrel-pack (--info,
 #                               --info --json, --extract, packed as the launcher and as the icon) and through
 #                               every harness:
-#                               each exits 0 or 1 in time, no sanitizer report, no temporary file left (a test);
-#                               the checks that awaiting-fixes.txt lists are skipped.
-#   fuzz.sh replay ENV --awaiting-fixes
-#                               only the checks that awaiting-fixes.txt lists.
+#                               each exits 0 or 1 in time, no sanitizer report, no temporary file left (a test).
 #   fuzz.sh run ENV SECONDS     each harness fuzzed for SECONDS from the seeds and the crafted files, with its
 #                               executions and coverage and each input that crashed it, was slow or took too
 #                               much memory, with what it broke; those are kept beside ENV, under crashes/
 #                               (make fuzz).
 set -euo pipefail
 if [ $# -lt 2 ] || { [ "$1" != replay ] && [ "$1" != run ]; }; then
-  echo "usage: fuzz.sh replay ENV [--awaiting-fixes] | fuzz.sh run ENV SECONDS" >&2
+  echo "usage: fuzz.sh replay ENV | fuzz.sh run ENV SECONDS" >&2
   exit 2
 fi
 mode=$1
 # shellcheck source=/dev/null
 source "$2"
-awaiting_only=false
-[ "$mode" = replay ] && [ "${3:-}" = --awaiting-fixes ] && awaiting_only=true
 harnesses=(read-setup pack-launcher parsers icon package-icon tree-shapes)
 # inputs_of HARNESS: the corpus files a harness takes: fuzz-tree-shapes reads shapes, the others files.
 inputs_of() {
@@ -59,8 +54,7 @@ if [ "$mode" = run ]; then
       if timeout 10 "$KR_FUZZ_BIN/fuzz-$harness" -rss_limit_mb=2048 "$file" >/dev/null 2>&1; then
         cp "$file" "$start"
       else
-        echo "fuzz-$harness: $(basename "$file") crashes it already (fuzz.sh replay shows how," \
-          "with --awaiting-fixes for the checks awaiting-fixes.txt lists)"
+        echo "fuzz-$harness: $(basename "$file") crashes it already (fuzz.sh replay shows how)"
         failed+=("$harness")
       fi
     done
@@ -100,32 +94,11 @@ fi
 work="$scratch/work"
 mkdir -p "$work"
 failures=0
-skipped=0
-# The checks awaiting fixes: lines of a pattern for the file's name and one for the check, comments after "#".
-awaiting=()
-while read -r file_pattern check_pattern _; do
-  [ -n "$check_pattern" ] && awaiting+=("$file_pattern" "$check_pattern")
-done < <(sed 's/#.*//' "$KR_FUZZ_AWAITING")
-# is_awaiting FILE CHECK: true when awaiting-fixes.txt lists the check of the file.
-is_awaiting() {
-  local i
-  for ((i = 0; i < ${#awaiting[@]}; i += 2)); do
-    # shellcheck disable=SC2053
-    [[ $1 == ${awaiting[i]} && $2 == ${awaiting[i + 1]} ]] && return 0
-  done
-  return 1
-}
 # check LABEL COMMAND...: exits 0 or 1 within the time limit, with no sanitizer report, no temporary file left
-# and no output past 64 MiB (the packer then reports the file too large). LABEL is "<file>: <check>"; a check
-# awaiting a fix runs only with --awaiting-fixes, and only such checks run then.
+# and no output past 64 MiB (the packer then reports the file too large). LABEL is "<file>: <check>".
 check() {
-  local label=$1 code=0 waits=false
+  local label=$1 code=0
   shift
-  is_awaiting "${label%%: *}" "${label#*: }" && waits=true
-  if [ "$waits" != "$awaiting_only" ]; then
-    skipped=$((skipped + 1))
-    return
-  fi
   (ulimit -f 65536 && exec timeout 10 "$@") >"$scratch/out" 2>"$scratch/err" </dev/null || code=$?
   local problem=""
   if (( code > 1 )); then
@@ -161,5 +134,5 @@ for harness in "${harnesses[@]}"; do
     check "$(basename "$file"): fuzz-$harness" "$KR_FUZZ_BIN/fuzz-$harness" -timeout=10 -rss_limit_mb=2048 "$file"
   done
 done
-echo "$count files, $failures failures, $skipped checks skipped (by $(basename "$KR_FUZZ_AWAITING"))"
+echo "$count files, $failures failures"
 (( failures == 0 ))
