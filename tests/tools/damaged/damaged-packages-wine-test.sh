@@ -1,0 +1,58 @@
+#!/bin/bash
+# Damaged packages through kestrel-pack.exe under Wine, beside the native packer: a sample of damage.py's set, the
+# reading child made to crash with Wine's crash debugger switched on, and an Icon row too large for an icon. Each
+# run of either packer exits 0 or 1 within the time bound, with no line of the installer library on standard
+# error, and packs a setup --info accepts or says why in one line of its own and leaves nothing behind.
+# Usage: damaged-packages-wine-test.sh <bin directory> <package with an icon> <package with an oversized icon>
+set -u
+bin=$1
+iconic=$2
+huge=$3
+run="$bin/../wine/run"
+here=$(cd "$(dirname "$0")" && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+# As for the native packer: its own limit of 60 s for the reading child, and room for Wine to start.
+bound=90
+info=("$bin/kestrel-pack" --info)
+# shellcheck source=tests/tools/damaged/check-packing.sh
+source "$here/check-packing.sh"
+# Wine reads the paths relative to the scratch directory, on its drive Z:.
+cd "$scratch" || exit 1
+cp "$iconic" iconic.msi
+cp "$huge" huge.msi
+
+python3 "$here/damage.py" iconic.msi set
+# The first of each kind of damage, which Wine's msi.dll reads within seconds.
+sample=(cut-0 bytes-0 chain-loop-1 chain-beyond-0 chain-end-0 chain-cross-0 minichain-0 entry-start-0 entry-size-0
+        tree-0 header-0)
+agreed=0
+for name in "${sample[@]}"; do
+  pack_and_check "$run" "$bin/kestrel-pack.exe" "set/$name.msi"
+  windows=$?
+  pack_and_check "$bin/kestrel-pack" "set/$name.msi"
+  (( windows == $? )) && agreed=$((agreed + 1))
+done
+echo "${#sample[@]} damaged packages through both packers: $packed packed, $refused refused, $failures failures;" \
+     "both ended alike on $agreed"
+printf '%s\n' "${messages[@]}" | sort | uniq -c
+
+# Wine starts the debugger registered for crashes whatever the error mode, and its dialog waits for a click; the
+# session turns it off, so it is turned on here while the reading child crashes.
+aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+"$run" reg add "$aedebug" /v Debugger /t REG_SZ /d 'winedbg --auto %ld %ld' /f >/dev/null 2>&1
+start=$SECONDS
+KESTREL_TEST_READER_FAULT=crash pack_and_check "$run" "$bin/kestrel-pack.exe" iconic.msi
+elapsed=$((SECONDS - start))
+"$run" reg add "$aedebug" /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1
+check "the reading child made to crash: a damaged package" test "$(cat "$scratch/err")" = "kestrel-pack: Cannot read \
+the package 'Z:${scratch//\//\\}\\iconic.msi': it is damaged (the installer library failed while reading it)"
+check "and no debugger held it ($elapsed s)" test "$elapsed" -lt 20
+
+pack_and_check "$run" "$bin/kestrel-pack.exe" huge.msi
+check "an Icon row over 16 MiB: refused as an unusable icon" test "$(cat "$scratch/err")" = "kestrel-pack: The icon \
+'ProductIcon' in the package 'Z:${scratch//\//\\}\\huge.msi' cannot be used: its row in the Icon table holds more \
+than 16 MiB"
+
+echo "$failures failures"
+exit $((failures > 0))
