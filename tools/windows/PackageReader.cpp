@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace pack::platform {
 
 namespace {
