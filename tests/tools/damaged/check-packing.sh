@@ -20,12 +20,13 @@ check() { # check <description> <command>...: counts and names a failure
 # pack_and_check <packer command>... <package>: packs into a fresh directory, $scratch/out. Exit 0 or 1 within
 # $bound seconds; no line of the installer library (GLib's "** (process:…)" and "…-CRITICAL **") on standard
 # error; exit 0 with a setup --info accepts; exit 1 with one line of the packer's own, no output, nothing written.
-# Standard error stays in $scratch/err; a failure is counted and named.
+# Standard error stays in $scratch/err, the exit code in $exit_code; a failure is counted and named.
 pack_and_check() {
   local package=${*: -1} code=0 problem=""
   rm -rf "$scratch/out"
   mkdir -p "$scratch/out"
   timeout -s KILL "$bound" "$@" "$scratch/out/setup.exe" >"$scratch/stdout" 2>"$scratch/err" </dev/null || code=$?
+  exit_code=$code
   tr -d '\r' <"$scratch/err" >"$scratch/err.lf" && mv "$scratch/err.lf" "$scratch/err"
   if (( code == 137 )); then
     problem="still running after $bound s"

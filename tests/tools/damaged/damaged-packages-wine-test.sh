@@ -23,18 +23,20 @@ cp "$iconic" iconic.msi
 cp "$huge" huge.msi
 
 python3 "$here/damage.py" iconic.msi set
-# The first of each kind of damage, which Wine's msi.dll reads within seconds.
+# The first of each kind of damage, but the second of the looped chains: Wine's msi.dll reads the first one until
+# the packer's 60 s limit, a minute of the test's time (the limit itself is tested natively, ReadingChild).
 sample=(cut-0 bytes-0 chain-loop-1 chain-beyond-0 chain-end-0 chain-cross-0 minichain-0 entry-start-0 entry-size-0
         tree-0 header-0)
-agreed=0
+# libmsi and msi.dll are different readers, so either may pack a package the other refuses: told, not failed.
+differed=()
 for name in "${sample[@]}"; do
   pack_and_check "$run" "$bin/kestrel-pack.exe" "set/$name.msi"
-  windows=$?
+  windows=$exit_code
   pack_and_check "$bin/kestrel-pack" "set/$name.msi"
-  (( windows == $? )) && agreed=$((agreed + 1))
+  (( windows == exit_code )) || differed+=("$name (Windows $windows, native $exit_code)")
 done
 echo "${#sample[@]} damaged packages through both packers: $packed packed, $refused refused, $failures failures;" \
-     "both ended alike on $agreed"
+     "exit codes differ on ${#differed[@]}: ${differed[*]}"
 printf '%s\n' "${messages[@]}" | sort | uniq -c
 
 # Wine starts the debugger registered for crashes whatever the error mode, and its dialog waits for a click; the
