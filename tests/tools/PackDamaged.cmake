@@ -19,3 +19,9 @@ add_test(NAME test_damaged_packages_wine
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/damaged/damaged-packages-wine-test.sh ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
           ${KR_ICONIC_ICO_MSI} ${KR_ICONIC_HUGE_MSI})
 set_tests_properties(test_damaged_packages_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+
+# The reading child's time limit and answer check on Windows, the program its own reader as well.
+target_sources(test_ReadingChild PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/ReaderTestMain.cpp)
+target_include_directories(test_ReadingChild PRIVATE ${PROJECT_SOURCE_DIR}/tools/windows
+  ${PROJECT_SOURCE_DIR}/tools/posix)
+target_link_libraries(test_ReadingChild PRIVATE kestrel_pack)
