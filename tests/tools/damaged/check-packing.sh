@@ -18,8 +18,8 @@ check() { # check <description> <command>...: counts and names a failure
 }
 
 # pack_and_check <packer command>... <package>: packs into a fresh directory, $scratch/out. Exit 0 or 1 within
-# $bound seconds; no line of the installer library (GLib's "** (process:…)" and "…-CRITICAL **") on standard
-# error; exit 0 with a setup --info accepts; exit 1 with one line of the packer's own, no output, nothing written.
+# $bound seconds; no line of the installer library (GLib's "** (process:…)" and "…-CRITICAL **") or of Wine
+# ("wine: Unhandled page fault …") on standard error; exit 0 with a setup --info accepts; exit 1 with one line of the packer's own, no output, nothing written.
 # Standard error stays in $scratch/err, the exit code in $exit_code; a failure is counted and named.
 pack_and_check() {
   local package=${*: -1} code=0 problem=""
@@ -32,8 +32,8 @@ pack_and_check() {
     problem="still running after $bound s"
   elif (( code > 1 )); then
     problem="exit $code"
-  elif grep -qE '\*\*|\(process:[0-9]+\)|CRITICAL|WARNING' "$scratch/err"; then
-    problem="the installer library's lines on standard error: $(head -c 300 "$scratch/err")"
+  elif grep -qE '\*\*|\(process:[0-9]+\)|CRITICAL|WARNING|^wine: ' "$scratch/err"; then
+    problem="lines of the installer library or Wine on standard error: $(head -c 300 "$scratch/err")"
   elif (( code == 0 )); then
     packed=$((packed + 1))
     "${info[@]}" "$scratch/out/setup.exe" >/dev/null 2>&1 || problem="packed a setup that --info refuses"
