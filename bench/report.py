@@ -201,6 +201,32 @@ def packing(report):
                "")
     ratios = report.paired("pack.native.pack", "pack.native.flushed", lambda p, c: p / c)
     report.row(item, "ratio kestrel-pack / flushed cp", ratios, "", "<= 1.2", statistics.median(ratios) <= 1.2)
+    isolation(report)
+
+
+def isolation(report):
+    """What reading the package in a child process costs: a process start per child, beside the pack itself."""
+    item = f"5 packing {report.size_name('small')}, native on Linux, the package read in a child"
+    report.row(item, "kestrel-pack", report.series("pack.native.small.pack"), "ms")
+    start = report.row(item, "one start of kestrel-pack alone (--version)", report.series("pack.native.start"), "ms")
+    reader = report.row(item, "the reading child alone (the package's properties)", report.series("pack.native.reader"),
+                        "ms")
+    if "pack.native.small.baseline" in report.samples:
+        report.row(item, "kestrel-pack reading in its own process (KR_BENCH_BASELINE_PACKER)",
+                   report.series("pack.native.small.baseline"), "ms")
+        report.row(item, "difference in a child - in its own process",
+                   report.paired("pack.native.small.pack", "pack.native.small.baseline", lambda i, b: i - b), "ms")
+    large = statistics.median(report.series("pack.native.pack"))
+    item = f"5 packing {report.size_name('large')}, native on Linux, the package read in a child"
+    report.row(item, "share of one start in the pack", [start / large], "")
+    report.row(item, "share of the whole reading child in the pack", [reader / large], "", "<= 0.05",
+               reader / large <= 0.05)
+    if "pack.native.large.baseline" in report.samples:
+        report.row(item, "kestrel-pack", report.series("pack.native.large.isolated"), "ms")
+        report.row(item, "kestrel-pack reading in its own process (KR_BENCH_BASELINE_PACKER)",
+                   report.series("pack.native.large.baseline"), "ms")
+        report.row(item, "ratio in a child / in its own process",
+                   report.paired("pack.native.large.isolated", "pack.native.large.baseline", lambda i, b: i / b), "")
 
 
 def worst_info(report):

@@ -153,6 +153,47 @@ for ((run = 0; run < runs; run++)); do
 done
 rm -rf "$native_dir"
 
+# What reading the package in a child costs the native packer: packing the small package, where process starts
+# weigh most, against one start of the packer alone (--version) and the reading child alone on that package. Given
+# KR_BENCH_BASELINE_PACKER, a kestrel-pack that reads in its own process (built from an earlier revision), that one
+# packs both packages too, paired with the packer of this build: the old figure beside the new.
+echo "package reading in a child" >&2
+isolation_dir=$(mktemp -d "$out/isolation.XXXXXX")
+timed() { # timed <command>...: the milliseconds it took; its output goes nowhere
+  local start end
+  start=$(date +%s%N)
+  if ! "$@" >/dev/null 2>&1; then
+    echo "bench: $* failed" >&2
+    exit 1
+  fi
+  end=$(date +%s%N)
+  awk -v start="$start" -v end="$end" 'BEGIN { printf "%.3f\n", (end - start) / 1e6 }'
+}
+small_package=$KR_BENCH_PACKAGE_small
+baseline=${KR_BENCH_BASELINE_PACKER:-}
+for ((run = 0; run < runs * 3; run++)); do
+  echo "sample pack.native.small.pack $(timed "$build/bin/kestrel-pack" "$small_package" "$isolation_dir/setup.exe")"
+  rm -f "$isolation_dir/setup.exe"
+  echo "sample pack.native.start $(timed "$build/bin/kestrel-pack" --version)"
+  echo "sample pack.native.reader $(timed "$build/bin/kestrel-pack" --internal-package-reader properties \
+    "$small_package")"
+  if [ -n "$baseline" ]; then
+    echo "sample pack.native.small.baseline $(timed "$baseline" --launcher "$build/bin/kestrel-launcher.exe" \
+      "$small_package" "$isolation_dir/setup.exe")"
+    rm -f "$isolation_dir/setup.exe"
+  fi
+done >>"$samples"
+if [ -n "$baseline" ]; then
+  for ((run = 0; run < runs; run++)); do
+    echo "sample pack.native.large.isolated $(timed "$build/bin/kestrel-pack" "$package" "$isolation_dir/setup.exe")"
+    rm -f "$isolation_dir/setup.exe"
+    echo "sample pack.native.large.baseline $(timed "$baseline" --launcher "$build/bin/kestrel-launcher.exe" \
+      "$package" "$isolation_dir/setup.exe")"
+    rm -f "$isolation_dir/setup.exe"
+  done >>"$samples"
+fi
+rm -rf "$isolation_dir"
+
 # --info on the worst crafted setup: the largest resource tree the packer's rules allow, from craft.py.
 echo "worst crafted --info" >&2
 worst=$out/worst-info.exe

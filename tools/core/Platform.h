@@ -109,12 +109,16 @@ void releaseInterrupts();
 // temporary file of the output being written before the program ends as the interruption would end it.
 void removeOutputsOnInterrupt();
 
+// Both read the package in a child process, so that a library that crashes or hangs on a damaged package cannot
+// take the packer with it; such a child, or one that answers nonsense, raises Error saying the package is damaged.
+
 // The Property table of an installer package, by property name; empty when the package has no such table.
 // Raises Error when the file is no installer package.
 std::map<std::string, std::string> readProperties(const std::string& packagePath);
 
 // The Data stream of the Icon table's row `name` in an installer package; absent when the package has no such
-// table or row. Raises Error when the file is no installer package or the row cannot be read.
+// table or row. Raises Error when the file is no installer package or the row cannot be read or holds more than
+// 16 MiB, which no icon does.
 std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, const std::string& name);
 
 enum class Stream { Out, Err };

@@ -1,7 +1,9 @@
 // Reading the Property and Icon tables of an installer package through libmsi, the library of msitools.
+#include "LibmsiReader.h"
+
 #include "FileDescriptor.h"
 #include "PackError.h"
-#include "Platform.h"
+#include "ReaderProtocol.h"
 #include "Text.h"
 
 #include <libmsi.h>
@@ -14,7 +16,7 @@
 #include <cstring>
 #include <memory>
 
-namespace pack::platform {
+namespace pack::platform::libmsi {
 
 namespace {
 
@@ -33,22 +35,6 @@ struct StringFree {
     void operator()(gchar* text) const { g_free(text); }
 };
 using StringPtr = std::unique_ptr<gchar, StringFree>;
-
-// libmsi reports a file it cannot open as a warning of its own on standard error; the packer's message says it
-// instead, so such warnings are dropped while this lives.
-class QuietLibraryWarnings {
-public:
-    QuietLibraryWarnings()
-        : handler_(g_log_set_handler(
-              nullptr, static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
-              [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr)) {}
-    ~QuietLibraryWarnings() { g_log_remove_handler(nullptr, handler_); }
-    QuietLibraryWarnings(const QuietLibraryWarnings&) = delete;
-    QuietLibraryWarnings& operator=(const QuietLibraryWarnings&) = delete;
-
-private:
-    guint handler_;
-};
 
 // ": <libmsi's text>", escaped since it may quote the file, or nothing when it gave none.
 std::string detail(const ErrorPtr& error) {
@@ -111,7 +97,6 @@ GObjectPtr<LibmsiQuery> runQuery(LibmsiDatabase* database, const char* sql, Libm
 } // namespace
 
 std::map<std::string, std::string> readProperties(const std::string& packagePath) {
-    const QuietLibraryWarnings quiet;
     const GObjectPtr<LibmsiDatabase> database = openDatabase(packagePath);
     std::map<std::string, std::string> properties;
     if (!hasTable(database.get(), "Property", packagePath)) {
@@ -137,7 +122,6 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
 }
 
 std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, const std::string& name) {
-    const QuietLibraryWarnings quiet;
     const GObjectPtr<LibmsiDatabase> database = openDatabase(packagePath);
     if (!hasTable(database.get(), "Icon", packagePath)) {
         return std::nullopt;
@@ -169,9 +153,12 @@ std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, 
         if (count == 0) {
             break;
         }
+        if (bytes.size() + static_cast<size_t>(count) > reader::kMaxIconRowSize) {
+            throw Error(reader::oversizedIconRowMessage(packagePath, name));
+        }
         bytes.insert(bytes.end(), piece, piece + count);
     }
     return bytes;
 }
 
-} // namespace pack::platform
+} // namespace pack::platform::libmsi

@@ -1,6 +1,8 @@
 // kestrel-pack for POSIX systems: the program's own path from its name and PATH, then the packer's command line.
 #include "Command.h"
+#include "PackageReader.h"
 #include "Platform.h"
+#include "ReaderProtocol.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -70,6 +72,9 @@ void holdClosedStandardStreams() {
 
 int main(int argc, char** argv) {
     holdClosedStandardStreams();
+    if (argc > 1 && argv[1] == std::string(pack::reader::kOption)) {
+        return pack::platform::runPackageReader(std::vector<std::string>(argv + 2, argv + argc));
+    }
     // Past a file size limit a write fails with an error the packer reports, after removing its temporary file;
     // the signal would end it at once and leave that file behind.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -1,6 +1,8 @@
 // Reading the Property and Icon tables of an installer package through msi.dll.
+#include "MsiReader.h"
+
+#include "../posix/ReaderProtocol.h"
 #include "PackError.h"
-#include "Platform.h"
 #include "WideText.h"
 
 #include "Log.h"
@@ -12,7 +14,7 @@
 
 #include <msiquery.h>
 
-namespace pack::platform {
+namespace pack::platform::msidll {
 
 namespace {
 
@@ -96,6 +98,9 @@ std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, 
     if (MsiRecordIsNull(record.get(), 1)) {
         return bytes;
     }
+    if (MsiRecordDataSize(record.get(), 1) > reader::kMaxIconRowSize) {
+        throw Error(reader::oversizedIconRowMessage(packagePath, name));
+    }
     for (;;) {
         char piece[65536];
         DWORD count = sizeof(piece);
@@ -103,8 +108,11 @@ std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, 
         if (count == 0) {
             return bytes;
         }
+        if (bytes.size() + count > reader::kMaxIconRowSize) {
+            throw Error(reader::oversizedIconRowMessage(packagePath, name));
+        }
         bytes.insert(bytes.end(), piece, piece + count);
     }
 }
 
-} // namespace pack::platform
+} // namespace pack::platform::msidll

@@ -1,5 +1,7 @@
 // kestrel-pack for Windows: the arguments and the program's own path from the system, then the packer's command line.
+#include "../posix/ReaderProtocol.h"
 #include "Command.h"
+#include "PackageReader.h"
 #include "Platform.h"
 #include "WideText.h"
 
@@ -45,6 +47,10 @@ std::string programPath() {
 } // namespace
 
 int main() {
+    const std::vector<std::string> args = arguments();
+    if (!args.empty() && args[0] == pack::reader::kOption) {
+        return pack::platform::runPackageReader(std::vector<std::string>(args.begin() + 1, args.end()));
+    }
     pack::platform::removeOutputsOnInterrupt();
-    return pack::runCommand(arguments(), programPath());
+    return pack::runCommand(args, programPath());
 }

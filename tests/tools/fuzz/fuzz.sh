@@ -7,10 +7,13 @@
 #   fuzz.sh run ENV SECONDS     each harness fuzzed for SECONDS from the seeds and the crafted files, with its
 #                               executions and coverage and each input that crashed it, was slow or took too
 #                               much memory, with what it broke; those are kept beside ENV, under crashes/
-#                               (make fuzz).
+#                               (make fuzz); then the package path as below for SECONDS.
+#   fuzz.sh packages ENV SECONDS    the package path: packages damaged with a new seed each round through the native
+#                               packer, libmsi included, checked as test_damaged_packages checks its fixed set;
+#                               a package that fails is kept under crashes/.
 set -euo pipefail
-if [ $# -lt 2 ] || { [ "$1" != replay ] && [ "$1" != run ]; }; then
-  echo "usage: fuzz.sh replay ENV | fuzz.sh run ENV SECONDS" >&2
+if [ $# -lt 2 ] || { [ "$1" != replay ] && [ "$1" != run ] && [ "$1" != packages ]; }; then
+  echo "usage: fuzz.sh replay ENV | fuzz.sh run ENV SECONDS | fuzz.sh packages ENV SECONDS" >&2
   exit 2
 fi
 mode=$1
@@ -33,6 +36,41 @@ export PYTHONDONTWRITEBYTECODE=1
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+here=$(cd "$(dirname "$0")" && pwd)
+
+# fuzz_packages SECONDS: damage.py's damage of the iconic package, one of each kind a round with the round's seed,
+# through the native packer until SECONDS have passed; fails when one run did. In a subshell of its own, as
+# check-packing.sh brings its own check and counts.
+fuzz_packages() (
+  local seconds=$1 first_seed=$((RANDOM * 32768 + RANDOM)) rounds=0 count=0
+  local end=$((SECONDS + seconds))
+  scratch="$scratch/packages"
+  bound=75
+  info=("$KR_FUZZ_PACKER" --info)
+  mkdir -p "$scratch" "$KR_FUZZ_WORK/crashes"
+  # shellcheck source=tests/tools/damaged/check-packing.sh
+  source "$here/../damaged/check-packing.sh"
+  while (( SECONDS < end )); do
+    local seed=$((first_seed + rounds))
+    rm -rf "$scratch/set"
+    python3 "$here/../damaged/damage.py" "$KR_FUZZ_ICONIC" "$scratch/set" --seed "$seed" --each 1
+    for package in "$scratch/set"/*.msi; do
+      count=$((count + 1))
+      if ! pack_and_check "$KR_FUZZ_PACKER" --launcher "$KR_FUZZ_SEEDS/launcher.exe" "$package"; then
+        cp "$package" "$KR_FUZZ_WORK/crashes/package-$seed-$(basename "$package")"
+      fi
+    done
+    rounds=$((rounds + 1))
+  done
+  echo "package path: $count damaged packages in $seconds s (seeds $first_seed to $((first_seed + rounds - 1))):" \
+       "$packed packed, $refused refused, $failures failures"
+  (( failures == 0 ))
+)
+
+if [ "$mode" = packages ]; then
+  fuzz_packages "${3:?fuzz.sh packages needs SECONDS}"
+  exit
+fi
 corpus="$scratch/corpus"
 mkdir -p "$corpus"
 python3 "$KR_FUZZ_FOUND" "$corpus"
@@ -83,6 +121,10 @@ if [ "$mode" = run ]; then
     (( $(ls "$found" | wc -l) )) && status+="  FOUND $(ls "$found" | wc -l)"
     summary+=("fuzz-$harness: $status")
   done
+  echo "package path: $seconds s"
+  if ! fuzz_packages "$seconds"; then
+    failed+=("package path")
+  fi
   printf '%s\n' "" "${summary[@]}"
   if (( ${#failed[@]} )); then
     echo "crashes in: $(printf '%s\n' "${failed[@]}" | sort -u | tr '\n' ' ')(new ones under $KR_FUZZ_WORK/crashes)" >&2
