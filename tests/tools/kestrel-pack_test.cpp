@@ -1,14 +1,14 @@
 // Tests of the packer: what a setup carries, its version block, determinism, refusals, memory, the setup at work.
 #include "Crc32c.h"
-#include "ImageWriter.h"
 #include "PackageEdit.h"
-#include "Packer.h"
-#include "PeImage.h"
 #include "RecordingAppender.h"
-#include "SetupResources.h"
-#include "VersionBlock.h"
 #include "krpack.h"
 #include "krtest.h"
+#include "pe/ImageWriter.h"
+#include "pe/PeImage.h"
+#include "resources/SetupResources.h"
+#include "resources/VersionBlock.h"
+#include "setup/Packer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // kestrel-pack for POSIX systems: the program's own path from its name and PATH, then the packer's command line.
-#include "Command.h"
-#include "Platform.h"
+#include "cli/Command.h"
+#include "io/Platform.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // kestrel-pack for Windows: the arguments and the program's own path from the system, then the packer's command line.
-#include "Command.h"
-#include "Platform.h"
 #include "WideText.h"
+#include "cli/Command.h"
+#include "io/Platform.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,8 +1,8 @@
 // The crafted files of craft.py: each refused with its rule by every command, quickly, writing and echoing
 // nothing, or read if only its icon is damaged; and what the packer takes at the reader's bounds read back.
 #include "PackTest.h"
-#include "Packer.h"
-#include "PeImage.h"
+#include "pe/PeImage.h"
+#include "setup/Packer.h"
 
 #include <gtest/gtest.h>
 

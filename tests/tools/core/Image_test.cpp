@@ -1,11 +1,11 @@
 // Tests of the packer's image code: resource section layout, version block, checksum, and a setup read back.
-#include "Checksum.h"
 #include "PackError.h"
 #include "PackTest.h"
-#include "Packer.h"
-#include "PeImage.h"
-#include "ResourceLayout.h"
-#include "VersionBlock.h"
+#include "pe/Checksum.h"
+#include "pe/PeImage.h"
+#include "pe/ResourceLayout.h"
+#include "resources/VersionBlock.h"
+#include "setup/Packer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Support for the native packer tests: scratch directories, whole files, and the packer run as a child.
 #pragma once
 
-#include "Bytes.h"
+#include "bytes/Bytes.h"
 
 #include <functional>
 #include <string>

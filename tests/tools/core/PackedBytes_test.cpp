@@ -1,12 +1,12 @@
 // The bytes of a fixed set of setups, pinned: a launcher, a package and icons made here, so that only the packer
 // can change what comes out.
-#include "Icon.h"
 #include "PackTest.h"
-#include "Packer.h"
-#include "ProductIcon.h"
-#include "ResourceLayout.h"
-#include "SetupReader.h"
-#include "VersionBlock.h"
+#include "pe/ResourceLayout.h"
+#include "resources/Icon.h"
+#include "resources/VersionBlock.h"
+#include "setup/Packer.h"
+#include "setup/ProductIcon.h"
+#include "setup/SetupReader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Tests of packing on this system: refusals, a failure while writing, and the launcher of an installed tree.
 #include "PackError.h"
 #include "PackTest.h"
-#include "Packer.h"
-#include "PeImage.h"
-#include "ProductCode.h"
-#include "Utf.h"
+#include "pe/PeImage.h"
+#include "setup/Packer.h"
+#include "setup/ProductCode.h"
+#include "text/Utf.h"
 
 #include <gtest/gtest.h>
 

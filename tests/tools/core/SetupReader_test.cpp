@@ -1,12 +1,12 @@
 // Tests of --info, --json and --extract on whole, damaged, digestless and foreign setups, and of setup icons.
 #include "Crc32c.h"
-#include "Icon.h"
-#include "ImageWriter.h"
 #include "PackTest.h"
-#include "Packer.h"
-#include "PeImage.h"
-#include "SetupResources.h"
-#include "VersionBlock.h"
+#include "pe/ImageWriter.h"
+#include "pe/PeImage.h"
+#include "resources/Icon.h"
+#include "resources/SetupResources.h"
+#include "resources/VersionBlock.h"
+#include "setup/Packer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // In-memory files for driving the packer core without disk I/O: the pack::platform functions over a map.
 #pragma once
 
-#include "Platform.h"
+#include "io/Platform.h"
 
 #include <cstdint>
 #include <map>

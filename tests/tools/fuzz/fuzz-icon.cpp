@@ -1,10 +1,10 @@
 // Fuzz target: any file as the setup's icon; a written setup must read back whole with the icon's images.
-#include "Icon.h"
 #include "MemoryPlatform.h"
 #include "PackError.h"
-#include "Packer.h"
 #include "Require.h"
-#include "SetupReader.h"
+#include "resources/Icon.h"
+#include "setup/Packer.h"
+#include "setup/SetupReader.h"
 
 #include <array>
 #include <cstdint>

@@ -1,10 +1,10 @@
 // Fuzz target: any file packed as the launcher; a written setup must read back whole with all it carried.
 #include "MemoryPlatform.h"
 #include "PackError.h"
-#include "Packer.h"
-#include "PeImage.h"
 #include "Require.h"
-#include "SetupReader.h"
+#include "pe/PeImage.h"
+#include "setup/Packer.h"
+#include "setup/SetupReader.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,10 +1,10 @@
 // Fuzz target: any file read as a setup, as --info, --info --json and --extract read it.
-#include "Command.h"
 #include "MemoryPlatform.h"
 #include "PackError.h"
-#include "PackageDigest.h"
 #include "Require.h"
-#include "SetupReader.h"
+#include "cli/Command.h"
+#include "setup/PackageDigest.h"
+#include "setup/SetupReader.h"
 
 #include <cstdint>
 #include <string>

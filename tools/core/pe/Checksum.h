@@ -1,7 +1,7 @@
 // The image checksum of the optional header, kept while the file is written front to back.
 #pragma once
 
-#include "Bytes.h"
+#include "bytes/Bytes.h"
 
 #include <cstdint>
 

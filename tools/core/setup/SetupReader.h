@@ -1,9 +1,9 @@
 // Reading a packed setup without running it: what it carries, whether its package is whole, the package itself.
 #pragma once
 
-#include "Bytes.h"
-#include "Icon.h"
-#include "PeImage.h"
+#include "bytes/Bytes.h"
+#include "pe/PeImage.h"
+#include "resources/Icon.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
 // The setup's icon: chosen by the request and the package, read and checked before anything is written.
 #pragma once
 
-#include "Icon.h"
 #include "Packer.h"
+#include "resources/Icon.h"
 
 #include <memory>
 #include <string>

@@ -1,13 +1,13 @@
 // kestrel-pack's command line: parses the arguments, then packs, describes or extracts, and reports.
 #include "Command.h"
 
-#include "Icon.h"
 #include "PackError.h"
-#include "Packer.h"
-#include "Platform.h"
-#include "SetupReader.h"
-#include "Text.h"
-#include "Utf.h"
+#include "io/Platform.h"
+#include "resources/Icon.h"
+#include "setup/Packer.h"
+#include "setup/SetupReader.h"
+#include "text/Text.h"
+#include "text/Utf.h"
 
 #include <algorithm>
 #include <cstdio>

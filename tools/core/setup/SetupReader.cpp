@@ -1,16 +1,16 @@
 // Reading a packed setup: the resources the packer wrote, found in the image's resource tree, never loaded.
 #include "SetupReader.h"
 
-#include "FileChecks.h"
-#include "Icon.h"
 #include "PackError.h"
 #include "PackageDigest.h"
-#include "Platform.h"
 #include "ProductCode.h"
-#include "SetupResources.h"
-#include "Text.h"
-#include "Utf.h"
-#include "VersionBlock.h"
+#include "io/FileChecks.h"
+#include "io/Platform.h"
+#include "resources/Icon.h"
+#include "resources/SetupResources.h"
+#include "resources/VersionBlock.h"
+#include "text/Text.h"
+#include "text/Utf.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 // Writing an image with a new resource section, front to back in one pass, with its checksum.
 #pragma once
 
-#include "Bytes.h"
 #include "PeImage.h"
+#include "bytes/Bytes.h"
 
 namespace pack {
 

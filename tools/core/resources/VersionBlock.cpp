@@ -1,9 +1,9 @@
 // Building and reading VS_VERSIONINFO: nested blocks of length, value length, type, key and value, 32-bit aligned.
 #include "VersionBlock.h"
 
-#include "Bytes.h"
 #include "PackError.h"
-#include "Region.h"
+#include "bytes/Bytes.h"
+#include "bytes/Region.h"
 
 #include <algorithm>
 #include <limits>

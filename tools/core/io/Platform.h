@@ -1,7 +1,7 @@
 // What the packer needs of the system it runs on: tools/posix and tools/windows each provide all of it.
 #pragma once
 
-#include "Bytes.h"
+#include "bytes/Bytes.h"
 
 #include <map>
 #include <memory>

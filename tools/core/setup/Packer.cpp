@@ -1,19 +1,19 @@
 // Packing: checks the request, reads the product, and writes the launcher with the package and its description.
 #include "Packer.h"
 
-#include "FileChecks.h"
-#include "ImageRules.h"
-#include "ImageWriter.h"
 #include "PackError.h"
 #include "PackageDigest.h"
-#include "PeImage.h"
-#include "Platform.h"
 #include "ProductCode.h"
 #include "ProductIcon.h"
-#include "SetupResources.h"
-#include "Text.h"
-#include "Utf.h"
-#include "VersionBlock.h"
+#include "io/FileChecks.h"
+#include "io/Platform.h"
+#include "pe/ImageRules.h"
+#include "pe/ImageWriter.h"
+#include "pe/PeImage.h"
+#include "resources/SetupResources.h"
+#include "resources/VersionBlock.h"
+#include "text/Text.h"
+#include "text/Utf.h"
 
 #include <memory>
 #include <vector>

@@ -1,9 +1,9 @@
 // Icon directories: 16-byte entries with file offsets (.ico), 14-byte entries with image numbers (groups).
 #include "Icon.h"
 
-#include "ImageRules.h"
 #include "PackError.h"
-#include "Region.h"
+#include "bytes/Region.h"
+#include "pe/ImageRules.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,7 +3,7 @@
 
 #include "ImageRules.h"
 #include "PackError.h"
-#include "Region.h"
+#include "bytes/Region.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,8 +1,8 @@
 // The digest a setup carries of its package: CRC-32C text, computed from the very pieces that are written.
 #pragma once
 
-#include "Bytes.h"
 #include "Crc32c.h"
+#include "bytes/Bytes.h"
 
 #include <cstdint>
 #include <string>

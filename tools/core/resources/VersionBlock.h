@@ -1,8 +1,8 @@
 // The version block of a packed setup: the product's version and texts as VS_VERSIONINFO, and read back.
 #pragma once
 
-#include "Bytes.h"
-#include "PeImage.h"
+#include "bytes/Bytes.h"
+#include "pe/PeImage.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Icons: an .ico file or an executable's first icon group read and checked, and placed as a tree's first group.
 #pragma once
 
-#include "PeImage.h"
+#include "pe/PeImage.h"
 
 #include <array>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // Packing: a launcher and an installer package combined into a setup executable that describes the product.
 #pragma once
 
-#include "Bytes.h"
-#include "Icon.h"
-#include "PeImage.h"
+#include "bytes/Bytes.h"
+#include "pe/PeImage.h"
+#include "resources/Icon.h"
 
 #include <cstdint>
 #include <memory>

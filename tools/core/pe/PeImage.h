@@ -1,7 +1,7 @@
 // Reading a 32-bit or 64-bit Windows image: its headers, its sections and its resource tree, from any byte source.
 #pragma once
 
-#include "Bytes.h"
+#include "bytes/Bytes.h"
 
 #include <cstdint>
 #include <map>

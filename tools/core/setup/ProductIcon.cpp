@@ -1,11 +1,11 @@
 // Choosing and reading the setup's icon: from a file, from the package's Icon table, or none.
 #include "ProductIcon.h"
 
-#include "FileChecks.h"
 #include "PackError.h"
-#include "Platform.h"
-#include "Text.h"
-#include "Utf.h"
+#include "io/FileChecks.h"
+#include "io/Platform.h"
+#include "text/Text.h"
+#include "text/Utf.h"
 
 namespace pack {
 
