@@ -1,70 +1,16 @@
 // Reading a 32-bit or 64-bit Windows image: its headers, its sections and its resource tree, from any byte source.
 #pragma once
 
+#include "ResourceTree.h"
 #include "bytes/Bytes.h"
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace pack {
-
-constexpr uint16_t kResourceTypeRawData = 10;
-constexpr uint16_t kResourceTypeVersion = 16;
-
-// A resource type or name: a number, or a text that matches another without regard to ASCII case.
-struct ResourceId {
-    ResourceId(uint16_t value) : number(value) {}
-    ResourceId(std::u16string value) : text(std::move(value)) {}
-    ResourceId(const char16_t* value) : text(value) {}
-
-    bool isNumber() const { return text.empty(); }
-    // The order of a resource directory: texts first, by code unit with ASCII letters upper-cased, then numbers.
-    bool operator<(const ResourceId& other) const;
-
-    uint16_t number = 0;
-    std::u16string text;
-};
-
-// Where the bytes of one resource are: a range of a source that outlives the tree.
-struct ResourceData {
-    ByteSource* source = nullptr;
-    uint64_t offset = 0;
-    uint32_t size = 0;
-    uint32_t codePage = 0;
-};
-
-// Resources by type, name and language, each level in the order of a resource directory.
-class ResourceTree {
-public:
-    using Languages = std::map<uint16_t, ResourceData>;
-    using Names = std::map<ResourceId, Languages>;
-    using Types = std::map<ResourceId, Names>;
-
-    ResourceTree() = default;
-    // A tree of `types`, in which no directory is empty.
-    explicit ResourceTree(Types types) : types_(std::move(types)) {}
-
-    // Adds or replaces one resource.
-    void put(const ResourceId& type, const ResourceId& name, uint16_t language, const ResourceData& data);
-    // Removes one resource, if present, and any directory it leaves empty.
-    void remove(const ResourceId& type, const ResourceId& name, uint16_t language);
-
-    // Null when absent.
-    const ResourceData* find(const ResourceId& type, const ResourceId& name, uint16_t language) const;
-    // The languages of one resource, in ascending order; empty when it is absent.
-    std::vector<uint16_t> languages(const ResourceId& type, const ResourceId& name) const;
-    // The first language of one resource and its data; null when it is absent.
-    const Languages::value_type* first(const ResourceId& type, const ResourceId& name) const;
-
-    const Types& types() const { return types_; }
-
-private:
-    Types types_;
-};
 
 struct SectionHeader {
     uint32_t virtualSize = 0;

@@ -3,6 +3,7 @@
 
 #include "ImageRules.h"
 #include "PackError.h"
+#include "PeImage.h"
 
 #include <algorithm>
 #include <string>

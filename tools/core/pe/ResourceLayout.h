@@ -1,7 +1,7 @@
 // Layout of a resource section: the directory tables, name texts and data entries, then each resource's data.
 #pragma once
 
-#include "PeImage.h"
+#include "ResourceTree.h"
 
 #include <cstdint>
 #include <vector>

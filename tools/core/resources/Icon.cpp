@@ -4,6 +4,7 @@
 #include "PackError.h"
 #include "bytes/Region.h"
 #include "pe/ImageRules.h"
+#include "pe/PeImage.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // Icons: an .ico file or an executable's first icon group read and checked, and placed as a tree's first group.
 #pragma once
 
-#include "pe/PeImage.h"
+#include "pe/ResourceTree.h"
 
 #include <array>
 #include <cstdint>
@@ -10,9 +10,6 @@
 #include <vector>
 
 namespace pack {
-
-constexpr uint16_t kResourceTypeIcon = 3;
-constexpr uint16_t kResourceTypeIconGroup = 14;
 
 struct IconSize {
     uint16_t width = 0;

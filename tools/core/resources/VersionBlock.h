@@ -2,7 +2,7 @@
 #pragma once
 
 #include "bytes/Bytes.h"
-#include "pe/PeImage.h"
+#include "pe/ResourceTree.h"
 
 #include <array>
 #include <cstdint>
