@@ -1,7 +1,7 @@
 // The output sequence of both systems: a temporary file beside the destination, written, flushed, moved into place.
-#include "FileChecks.h"
+#include "OutputFile.h"
+
 #include "PackError.h"
-#include "Platform.h"
 #include "TemporaryName.h"
 
 #include <utility>

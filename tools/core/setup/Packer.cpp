@@ -6,6 +6,7 @@
 #include "ProductCode.h"
 #include "ProductIcon.h"
 #include "io/FileChecks.h"
+#include "io/OutputFile.h"
 #include "io/Platform.h"
 #include "pe/ImageRules.h"
 #include "pe/ImageWriter.h"

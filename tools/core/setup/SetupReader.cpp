@@ -5,6 +5,7 @@
 #include "PackageDigest.h"
 #include "ProductCode.h"
 #include "io/FileChecks.h"
+#include "io/OutputFile.h"
 #include "io/Platform.h"
 #include "resources/Icon.h"
 #include "resources/SetupResources.h"
