@@ -4,6 +4,7 @@
 #include "pe/ResourceLayout.h"
 #include "resources/Icon.h"
 #include "resources/VersionBlock.h"
+#include "setup/LauncherImage.h"
 #include "setup/Packer.h"
 #include "setup/ProductIcon.h"
 #include "setup/SetupReader.h"
