@@ -4,6 +4,7 @@
 #include "PackError.h"
 #include "PackageDigest.h"
 #include "ProductIcon.h"
+#include "Version.h"
 #include "pe/ImageRules.h"
 #include "pe/ImageWriter.h"
 #include "resources/SetupResources.h"
@@ -32,7 +33,7 @@ std::vector<uint8_t> describeProduct(const Product& product, const std::string& 
         {u"OriginalFilename", fileName},
         {u"ProductName", product.name},
         {u"ProductVersion", product.version},
-        {kPackerVersionString.c_str(), KR_VERSION_TEXT},
+        {kPackerVersionString.c_str(), packerVersion()},
     };
     // A property the package lacks leaves no empty text behind.
     for (const auto& [name, value] : strings) {
