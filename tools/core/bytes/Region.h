@@ -14,7 +14,6 @@ public:
     // The `size` bytes of `source` from `start`; raises FormatError(`damage`) unless the source holds them.
     Region(ByteSource& source, uint64_t start, uint64_t size, std::string damage);
 
-    uint64_t start() const { return start_; }
     uint64_t size() const { return size_; }
 
     // `count` bytes from `offset` within the region, valid until the next read of the source. Raises

@@ -108,12 +108,6 @@ public:
 
     ByteSource& source() const { return source_; }
     const ImageLayout& layout() const { return layout_; }
-    const HeaderOffsets& offsets() const { return layout_.offsets; }
-    const std::vector<SectionHeader>& sections() const { return layout_.sections; }
-    const std::vector<DataDirectory>& directories() const { return layout_.directories; }
-    uint32_t fileAlignment() const { return layout_.fileAlignment; }
-    uint32_t sectionAlignment() const { return layout_.sectionAlignment; }
-    uint32_t sizeOfInitializedData() const { return layout_.sizeOfInitializedData; }
     const ResourceTree& resources() const { return resources_; }
 
     // The index of the resource section, which the packer can lay out anew (see ImageRules.h); reads the debug

@@ -88,7 +88,7 @@ OpenSetup openSetup(ByteSource& file, const std::string& setupPath) {
     } catch (const FormatError& error) {
         throw Error(quoted(setupPath) + " is not a Kestrel setup: " + error.what());
     }
-    setup.facts.signature = setup.image->directories()[pe::kDirectorySecurity].size != 0;
+    setup.facts.signature = setup.image->layout().directories[pe::kDirectorySecurity].size != 0;
     return setup;
 }
 

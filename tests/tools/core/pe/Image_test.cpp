@@ -191,8 +191,8 @@ TEST(PackedSetup, ReadsBackAsTheLauncherWithThePackageItsCodeAndAValidChecksum) 
     }
 
     // Before the resources nothing moves; after them every section moves whole, to aligned places.
-    const std::vector<SectionHeader>& before = launcher.sections();
-    const std::vector<SectionHeader>& after = setup.sections();
+    const std::vector<SectionHeader>& before = launcher.layout().sections;
+    const std::vector<SectionHeader>& after = setup.layout().sections;
     ASSERT_EQ(after.size(), before.size());
     ASSERT_LT(index + 1, after.size()) << "the launcher has relocations after its resources";
     for (size_t i = 0; i < index; ++i) {
@@ -200,35 +200,35 @@ TEST(PackedSetup, ReadsBackAsTheLauncherWithThePackageItsCodeAndAValidChecksum) 
                   launcherBytes.substr(before[i].rawPointer, before[i].rawSize));
     }
     const SectionHeader& rsrc = after[index];
-    EXPECT_EQ(rsrc.rawSize % setup.fileAlignment(), 0u);
+    EXPECT_EQ(rsrc.rawSize % setup.layout().fileAlignment, 0u);
     EXPECT_GE(rsrc.rawSize, package.size());
     uint64_t imageEnd = 0;
     for (size_t i = index + 1; i < after.size(); ++i) {
-        EXPECT_EQ(after[i].virtualAddress % setup.sectionAlignment(), 0u);
+        EXPECT_EQ(after[i].virtualAddress % setup.layout().sectionAlignment, 0u);
         EXPECT_GE(after[i].virtualAddress, after[i - 1].virtualAddress + after[i - 1].virtualSize);
         EXPECT_EQ(after[i].rawPointer, after[i - 1].rawPointer + after[i - 1].rawSize);
         EXPECT_TRUE(setupBytes.substr(after[i].rawPointer, after[i].rawSize) ==
                     launcherBytes.substr(before[i].rawPointer, before[i].rawSize));
         imageEnd = after[i].virtualAddress +
-                   (std::max(after[i].virtualSize, after[i].rawSize) + setup.sectionAlignment() - 1) /
-                       setup.sectionAlignment() * setup.sectionAlignment();
+                   (std::max(after[i].virtualSize, after[i].rawSize) + setup.layout().sectionAlignment - 1) /
+                       setup.layout().sectionAlignment * setup.layout().sectionAlignment;
     }
     // What the loader reaches stays where it was, but the relocations, which move with their section.
-    const DataDirectory relocations = setup.directories()[pe::kDirectoryBaseRelocation];
+    const DataDirectory relocations = setup.layout().directories[pe::kDirectoryBaseRelocation];
     EXPECT_EQ(relocations.rva - after[index + 1].virtualAddress,
-              launcher.directories()[pe::kDirectoryBaseRelocation].rva - before[index + 1].virtualAddress);
-    EXPECT_EQ(relocations.size, launcher.directories()[pe::kDirectoryBaseRelocation].size);
+              launcher.layout().directories[pe::kDirectoryBaseRelocation].rva - before[index + 1].virtualAddress);
+    EXPECT_EQ(relocations.size, launcher.layout().directories[pe::kDirectoryBaseRelocation].size);
     EXPECT_EQ(setup.layout().entryPoint, launcher.layout().entryPoint);
-    ASSERT_EQ(setup.directories().size(), launcher.directories().size());
-    for (uint32_t d = 0; d < setup.directories().size(); ++d) {
+    ASSERT_EQ(setup.layout().directories.size(), launcher.layout().directories.size());
+    for (uint32_t d = 0; d < setup.layout().directories.size(); ++d) {
         if (d != pe::kDirectoryResource && d != pe::kDirectoryBaseRelocation) {
-            EXPECT_EQ(setup.directories()[d].rva, launcher.directories()[d].rva) << d;
-            EXPECT_EQ(setup.directories()[d].size, launcher.directories()[d].size) << d;
+            EXPECT_EQ(setup.layout().directories[d].rva, launcher.layout().directories[d].rva) << d;
+            EXPECT_EQ(setup.layout().directories[d].size, launcher.layout().directories[d].size) << d;
         }
     }
-    const size_t optional = setup.offsets().optionalHeader;
+    const size_t optional = setup.layout().offsets.optionalHeader;
     EXPECT_EQ(le32(setupBytes, optional + pe::kSizeOfImage), imageEnd);
-    EXPECT_EQ(setup.directories()[pe::kDirectoryResource].size, rsrc.virtualSize);
+    EXPECT_EQ(setup.layout().directories[pe::kDirectoryResource].size, rsrc.virtualSize);
     EXPECT_EQ(le32(setupBytes, optional + pe::kCheckSum), referenceChecksum(setupBytes, optional + pe::kCheckSum));
 
     // The same inputs and file name give the same bytes.

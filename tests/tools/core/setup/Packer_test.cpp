@@ -38,7 +38,7 @@ std::string signedLauncher() {
     pack::MemorySource source(packtest::view(bytes));
     const pack::PeImage image(source);
     const size_t directory =
-        image.offsets().optionalHeader + pack::pe::kDataDirectories + pack::pe::kDirectorySecurity * 8;
+        image.layout().offsets.optionalHeader + pack::pe::kDataDirectories + pack::pe::kDirectorySecurity * 8;
     pack::putLe32(reinterpret_cast<uint8_t*>(&bytes[directory]), static_cast<uint32_t>(bytes.size()));
     pack::putLe32(reinterpret_cast<uint8_t*>(&bytes[directory + 4]), 16);
     return bytes + std::string(16, '\0');
