@@ -1,4 +1,4 @@
-// The packer's error: a complete message for the user, in UTF-8, and how a message names a file.
+// The packer's error: a complete message for the user, in UTF-8, and how a message quotes a file or a value.
 #pragma once
 
 #include <stdexcept>
@@ -18,6 +18,7 @@ public:
     using Error::Error;
 };
 
-inline std::string quoted(const std::string& path) { return "'" + path + "'"; }
+// "'<text>'": a file's name, an option or a value from a file, set apart from the message around it.
+inline std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
 } // namespace pack

@@ -60,8 +60,8 @@ std::string findLauncher(const std::string& programPath) {
             return candidate;
         }
     }
-    throw Error("No launcher found: looked for '" + candidates[0] + "' and '" + candidates[1] +
-                "'; name one with --launcher");
+    throw Error("No launcher found: looked for " + quoted(candidates[0]) + " and " + quoted(candidates[1]) +
+                "; name one with --launcher");
 }
 
 int packAndReport(const CommandLine& commandLine, const std::string& programPath, Report& report) {

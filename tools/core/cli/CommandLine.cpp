@@ -2,6 +2,8 @@
 // that tie options to verbs and count the operands.
 #include "CommandLine.h"
 
+#include "PackError.h"
+
 #include <algorithm>
 
 namespace pack {
@@ -54,7 +56,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         } else if (valueOption(i, "--launcher", parsed.launcher, "a launcher") ||
                    valueOption(i, "--icon", parsed.icon, "an icon")) {
         } else {
-            parsed.problem = "unknown option '" + arg + "'";
+            parsed.problem = "unknown option " + quoted(arg);
         }
     }
     if (parsed.problem.empty() && !parsed.help && !parsed.version) {

@@ -2,32 +2,12 @@
 #include "JsonReport.h"
 
 #include "text/Text.h"
-#include "text/Utf.h"
 
-#include <cstdio>
 #include <initializer_list>
 
 namespace pack {
 
 namespace {
-
-// Valid JSON whatever the text: what is not UTF-8 becomes U+FFFD, and what a terminal would act on is escaped.
-std::string jsonString(const std::string& text) {
-    std::u16string result = u"\"";
-    for (const char16_t c : toUtf16(text)) {
-        if (c == u'"' || c == u'\\') {
-            result += u'\\';
-            result += c;
-        } else if (isUnsafeCharacter(c)) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(c));
-            result.append(escaped, escaped + 6);
-        } else {
-            result += c;
-        }
-    }
-    return toUtf8(result + u"\"");
-}
 
 std::string jsonField(const char* name, const std::string& value) { return std::string("\"") + name + "\":" + value; }
 

@@ -1,15 +1,9 @@
 // Resource identifiers in directory order, and the tree's additions, removals and look-ups.
 #include "ResourceTree.h"
 
-#include <algorithm>
+#include "text/Ascii.h"
 
 namespace pack {
-
-namespace {
-
-char16_t asciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
-
-} // namespace
 
 bool ResourceId::operator<(const ResourceId& other) const {
     if (isNumber() != other.isNumber()) {
@@ -18,15 +12,7 @@ bool ResourceId::operator<(const ResourceId& other) const {
     if (isNumber()) {
         return number < other.number;
     }
-    const size_t common = std::min(text.size(), other.text.size());
-    for (size_t i = 0; i < common; ++i) {
-        const char16_t a = asciiUpper(text[i]);
-        const char16_t b = asciiUpper(other.text[i]);
-        if (a != b) {
-            return a < b;
-        }
-    }
-    return text.size() < other.text.size();
+    return lessIgnoringAsciiCase(text, other.text);
 }
 
 void ResourceTree::put(const ResourceId& type, const ResourceId& name, uint16_t language, const ResourceData& data) {

@@ -4,6 +4,8 @@
 #include "PackError.h"
 #include "bytes/Bytes.h"
 #include "bytes/Region.h"
+#include "text/Ascii.h"
+#include "text/Utf.h"
 
 #include <algorithm>
 #include <limits>
@@ -77,15 +79,6 @@ uint32_t joinFields(const FixedVersion& version, size_t first) {
     return static_cast<uint32_t>(version[first]) << 16 | version[first + 1];
 }
 
-std::u16string hex4(uint16_t value) {
-    static const char16_t digits[] = u"0123456789abcdef";
-    std::u16string text;
-    for (int shift = 12; shift >= 0; shift -= 4) {
-        text += digits[(value >> shift) & 0xF];
-    }
-    return text;
-}
-
 uint64_t alignedTo32Bits(uint64_t offset) { return (offset + 3) & ~uint64_t{3}; }
 
 // One block as read: its key, where its value starts, where its children start and where it ends.
@@ -150,13 +143,10 @@ VersionStrings readStrings(const Region& bytes) {
 
 const char kDamagedBlock[] = "its version block is damaged";
 
-char16_t foldAsciiCase(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
 } // namespace
 
 bool VersionNameLess::operator()(const std::u16string& first, const std::u16string& second) const {
-    return std::lexicographical_compare(first.begin(), first.end(), second.begin(), second.end(),
-                                        [](char16_t a, char16_t b) { return foldAsciiCase(a) < foldAsciiCase(b); });
+    return lessIgnoringAsciiCase(first, second);
 }
 
 FixedVersion parseFixedVersion(const std::string& text) {
@@ -192,7 +182,10 @@ std::vector<uint8_t> buildVersionBlock(const VersionInfo& info) {
     }
 
     const size_t stringFileInfo = writer.open(u"StringFileInfo", 0, kTextValue);
-    const size_t table = writer.open(hex4(info.language) + hex4(kCodePageUtf16), 0, kTextValue);
+    // Named by its language and code page in hexadecimal: "040904b0".
+    const std::string tableName =
+        hexDigits(info.language, 4, HexCase::Lower) + hexDigits(kCodePageUtf16, 4, HexCase::Lower);
+    const size_t table = writer.open(toUtf16(tableName), 0, kTextValue);
     for (const auto& [name, value] : info.strings) {
         const size_t entry = writer.open(name, value.size() + 1, kTextValue);
         writer.appendText(value);

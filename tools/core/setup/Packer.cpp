@@ -33,8 +33,9 @@ Product readProduct(const std::string& packagePath) {
     }
     const std::optional<std::string> code = canonicalProductCode(valueOf("ProductCode"));
     if (!code) {
-        throw Error("The package " + quoted(packagePath) + " has the ProductCode '" +
-                    printable(shortened(valueOf("ProductCode"), kShownProductCodeLength)) + "', which is not a GUID");
+        throw Error("The package " + quoted(packagePath) + " has the ProductCode " +
+                    quoted(printable(shortened(valueOf("ProductCode"), kShownProductCodeLength))) +
+                    ", which is not a GUID");
     }
     return Product{valueOf("ProductName"), valueOf("ProductVersion"), valueOf("Manufacturer"), *code,
                    valueOf("ARPPRODUCTICON")};

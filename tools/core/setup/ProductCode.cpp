@@ -1,6 +1,8 @@
 // Reading GUID text: braces and dashes optional, hexadecimal digits in either case.
 #include "ProductCode.h"
 
+#include "text/Ascii.h"
+
 namespace pack {
 
 namespace {
@@ -8,8 +10,6 @@ namespace {
 constexpr size_t kDigits = 32;
 
 bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-char upper(char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 } // namespace
 
@@ -33,7 +33,7 @@ std::optional<std::string> canonicalProductCode(const std::string& text) {
         if (dashPlace ? c != '-' : !isHexDigit(c)) {
             return std::nullopt;
         }
-        result += upper(c);
+        result += asciiUpper(c);
         if (!dashed && (i == 7 || i == 11 || i == 15 || i == 19)) {
             result += '-';
         }
