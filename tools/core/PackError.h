@@ -1,4 +1,4 @@
-// The packer's error: a complete message for the user, in UTF-8, and how a message quotes a file or a value.
+// The packer's error: a complete message for the user, in UTF-8; how a rule refuses a file; how a message quotes.
 #pragma once
 
 #include <stdexcept>
@@ -17,6 +17,13 @@ class FormatError : public Error {
 public:
     using Error::Error;
 };
+
+// Raises FormatError(rule) when `broken`: the one way a rule that a file breaks is told.
+inline void refuseIf(bool broken, const std::string& rule) {
+    if (broken) {
+        throw FormatError(rule);
+    }
+}
 
 // "'<text>'": a file's name, an option or a value from a file, set apart from the message around it.
 inline std::string quoted(const std::string& text) { return "'" + text + "'"; }

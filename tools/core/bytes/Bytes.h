@@ -1,4 +1,4 @@
-// Bytes: views, little-endian fields, and the sources and sinks the image is read from and written to.
+// Bytes: views, little- and big-endian fields, and the sources and sinks the image is read from and written to.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +17,11 @@ inline uint16_t getLe16(const uint8_t* at) { return static_cast<uint16_t>(at[0] 
 inline uint32_t getLe32(const uint8_t* at) {
     return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
            static_cast<uint32_t>(at[3]) << 24;
+}
+
+inline uint32_t getBe32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 | static_cast<uint32_t>(at[2]) << 8 |
+           static_cast<uint32_t>(at[3]);
 }
 
 inline void putLe16(uint8_t* at, uint16_t value) {

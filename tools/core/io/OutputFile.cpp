@@ -12,17 +12,14 @@ namespace {
 
 constexpr int kTemporaryNameAttempts = 100;
 
+// Raises Error("<failure>: <reason>") when a system call gave a reason, that is, failed.
 void require(const std::string& reason, const std::string& failure) {
     if (!reason.empty()) {
         throw Error(failure + ": " + reason);
     }
 }
 
-void requireWritten(const std::string& reason, const std::string& destination) {
-    if (!reason.empty()) {
-        throw Error("Cannot write " + quoted(destination) + ": " + reason);
-    }
-}
+std::string cannotWrite(const std::string& destination) { return "Cannot write " + quoted(destination); }
 
 // Holds interruptions back while it lives.
 class HeldInterrupts {
@@ -64,18 +61,18 @@ OutputFile::Temporary::~Temporary() {
 OutputFile::~OutputFile() = default;
 
 void OutputFile::write(ByteView bytes) {
-    requireWritten(output::write(*file_, bytes), destination_);
+    require(output::write(*file_, bytes), cannotWrite(destination_));
 }
 
 void OutputFile::writeAt(uint64_t offset, ByteView bytes) {
-    requireWritten(output::writeAt(*file_, offset, bytes), destination_);
+    require(output::writeAt(*file_, offset, bytes), cannotWrite(destination_));
 }
 
 // The data reach the disk before the name does, so that after a crash the destination is the old file or the
 // whole new one, never a file of the new name and no content.
 void OutputFile::commit() {
-    requireWritten(output::flushToDisk(*file_), destination_);
-    requireWritten(output::close(std::move(file_)), destination_);
+    require(output::flushToDisk(*file_), cannotWrite(destination_));
+    require(output::close(std::move(file_)), cannotWrite(destination_));
     {
         const HeldInterrupts held;
         require(output::replaceBy(destination_, temporary_.path),

@@ -13,25 +13,11 @@ namespace {
 
 constexpr uint32_t kMinFileAlignment = 512;
 constexpr uint32_t kMaxFileAlignment = 64 * 1024;
+constexpr uint64_t kMaxResourceAddress = 0xFFFFFFFF;
+constexpr uint64_t kMaxImageEnd = 0x7FFFFFFF;
+constexpr uint64_t kMaxFileSize = 0xFFFFFFFF;
 
 bool isPowerOfTwo(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
-
-void refuseIf(bool broken, const std::string& rule) {
-    if (broken) {
-        throw FormatError(rule);
-    }
-}
-
-// Raises FormatError(rule) when two of the non-empty `ranges` overlap; an empty range copies nothing.
-void refuseOverlap(std::vector<FileRange> ranges, const char* rule) {
-    ranges.erase(std::remove_if(ranges.begin(), ranges.end(), [](const FileRange& range) { return range.size == 0; }),
-                 ranges.end());
-    std::sort(ranges.begin(), ranges.end(),
-              [](const FileRange& a, const FileRange& b) { return a.offset < b.offset; });
-    for (size_t i = 1; i < ranges.size(); ++i) {
-        refuseIf(ranges[i].offset < ranges[i - 1].offset + ranges[i - 1].size, rule);
-    }
-}
 
 // What each data directory holds, as a refusal names it.
 constexpr const char* kDirectoryNames[pe::kMaxDirectories] = {
@@ -44,6 +30,18 @@ constexpr const char* kDirectoryNames[pe::kMaxDirectories] = {
 // Raises FormatError(rule) unless the directory, a `count` of entries, can state it in 16 bits.
 void refuseUncountable(size_t count, const char* rule) { refuseIf(count > kMaxDirectoryEntries, rule); }
 
+[[noreturn]] void refuseTree(const char* rule) {
+    throw FormatError(std::string("its resource tree is damaged: ") + rule);
+}
+
+void refuseTreeIf(bool broken, const char* rule) {
+    if (broken) {
+        refuseTree(rule);
+    }
+}
+
+const char kTreeOutside[] = "its resource tree lies outside the data of its sections";
+
 } // namespace
 
 void checkComplete(uint64_t fileSize, uint64_t needed, const char* whatNeeds) {
@@ -51,22 +49,56 @@ void checkComplete(uint64_t fileSize, uint64_t needed, const char* whatNeeds) {
                                     " " + std::to_string(needed));
 }
 
-void checkResourceDataApart(std::vector<FileRange> data) {
-    refuseOverlap(std::move(data), "its resource tree is damaged: the data of two resources overlap");
-}
+const char* const ResourceTreeRules::kOffsetOutside =
+    "its resource tree is damaged: an offset lies outside its section";
 
-void checkIconFileImages(std::vector<FileRange> images, uint64_t directoryEnd, uint64_t fileSize) {
-    for (const FileRange& image : images) {
-        refuseIf(image.offset < directoryEnd, "an image in it overlaps its directory");
-        checkComplete(fileSize, image.offset + image.size, "its images need");
+ResourceTreeRules::ResourceTreeRules(uint64_t treeSize)
+    : entriesLeft_(std::min(treeSize / pe::kResourceEntrySize, kMaxResourceEntries)),
+      nameUnitsLeft_(std::min(treeSize / 2, kMaxResourceNameUnits)) {}
+
+std::optional<uint64_t> ResourceTreeRules::rootOffset(const SectionHeader* section, uint32_t rootRva) {
+    if (rootRva == 0) {
+        return std::nullopt;
     }
-    refuseOverlap(std::move(images), "two images in it overlap");
+    refuseIf(!section || rootRva - section->virtualAddress >= section->rawSize, kTreeOutside);
+    return rootRva - section->virtualAddress;
 }
 
-void checkIconGroupImages(std::vector<uint16_t> imageNumbers) {
-    std::sort(imageNumbers.begin(), imageNumbers.end());
-    refuseIf(std::adjacent_find(imageNumbers.begin(), imageNumbers.end()) != imageNumbers.end(),
-             "its icon group names an image twice");
+void ResourceTreeRules::directory(uint32_t offset, uint64_t entries) {
+    refuseTreeIf(!visited_.insert(offset).second, "a directory is reached twice");
+    refuseTreeIf(entries > entriesLeft_, "it has more entries than its section holds");
+    entriesLeft_ -= entries;
+}
+
+void ResourceTreeRules::name(uint64_t units) {
+    refuseTreeIf(units == 0, "a name is empty");
+    refuseTreeIf(units > nameUnitsLeft_, "its names repeat more text than its section holds");
+    nameUnitsLeft_ -= units;
+}
+
+void ResourceTreeRules::newIdentifier(bool added) {
+    refuseTreeIf(!added, "two entries of a directory have the same identifier");
+}
+
+uint32_t ResourceTreeRules::subdirectory(uint32_t offsetField) {
+    refuseTreeIf(!(offsetField & pe::kResourceHighBit), "an entry of its first two levels is no directory");
+    return offsetField & ~pe::kResourceHighBit;
+}
+
+void ResourceTreeRules::resource(uint32_t language, uint32_t offsetField) {
+    refuseTreeIf((offsetField & pe::kResourceHighBit) || (language & pe::kResourceHighBit),
+                 "an entry of its last level is no resource");
+}
+
+uint64_t ResourceTreeRules::dataOffset(std::optional<uint64_t> offset) {
+    if (!offset) {
+        refuseTree("a resource lies outside the data of its sections");
+    }
+    return *offset;
+}
+
+void ResourceTreeRules::dataApart(std::vector<FileRange> data) {
+    checkApart(std::move(data), "its resource tree is damaged: the data of two resources overlap");
 }
 
 void checkHeaders(const ImageLayout& layout) {
@@ -125,17 +157,16 @@ void checkResourceTree(const ResourceTree& tree) {
         "one of its resource directories would hold more than 65535 named or numbered entries";
     uint64_t entries = 0;
     uint64_t nameUnits = 0;
-    // A directory's entries: their count, and their names checked and counted.
+    // A directory's entries: their names checked and counted, then their count.
     const auto countDirectory = [&](const auto& directory) {
-        size_t named = 0;
         for (const auto& entry : directory) {
             const ResourceId& id = entry.first;
             if (!id.isNumber()) {
-                ++named;
                 nameUnits += id.text.size();
                 refuseIf(id.text.size() > kMaxNameUnits, "a resource name would be longer than 65535 characters");
             }
         }
+        const size_t named = countNamed(directory);
         refuseUncountable(named, uncountable);
         refuseUncountable(directory.size() - named, uncountable);
         entries += directory.size();
@@ -205,6 +236,20 @@ void checkReferencesBefore(const SectionHeader& resources, const ReferencedExten
              "the data of a debug entry does not lie before its resources");
     refuseIf(referenced.relocatedPlace > resources.virtualAddress,
              "a base relocation changes its resources or what follows them");
+}
+
+void checkResourceAddress(uint64_t resourceEnd) {
+    refuseIf(resourceEnd > kMaxResourceAddress, "its resources would not fit a Windows executable");
+}
+
+void checkRewrittenSize(uint64_t fileSize, uint64_t resourceSize, uint64_t resourcesEnd) {
+    refuseIf(fileSize > kMaxFileSize || resourcesEnd > kMaxImageEnd,
+             "it would be too large for a Windows executable (" + std::to_string(resourceSize) +
+                 " bytes of resources)");
+}
+
+void checkImageEnd(uint64_t imageEnd) {
+    refuseIf(imageEnd > kMaxImageEnd, "it would be too large for a Windows executable");
 }
 
 } // namespace pack

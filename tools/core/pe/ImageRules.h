@@ -1,10 +1,13 @@
-// The rules an image or icon from anyone must meet before it is read further or rewritten, each a FormatError.
+// The rules an image from anyone must meet before it is read further or rewritten, each a FormatError.
 #pragma once
 
 #include "PeImage.h"
+#include "bytes/Region.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <unordered_set>
 #include <vector>
 
 namespace pack {
@@ -39,24 +42,44 @@ constexpr uint64_t kMaxResourceNameUnits = uint64_t{1} << 20;
 constexpr size_t kMaxDirectoryEntries = 0xFFFF;
 constexpr size_t kMaxNameUnits = 0xFFFF;
 
+// The rules above while a tree is read, each a FormatError "its resource tree is damaged: <rule>": the reader
+// tells this of every directory, entry, name and resource as it meets them.
+class ResourceTreeRules {
+public:
+    // For a tree of `treeSize` bytes, from its root to the end of its section's raw data.
+    explicit ResourceTreeRules(uint64_t treeSize);
+
+    // The root lies inside the raw data of `section`, the one that holds it (null when none does), unless there
+    // is no tree (`rootRva` 0). Returns the root's offset in that raw data; raises FormatError otherwise.
+    static std::optional<uint64_t> rootOffset(const SectionHeader* section, uint32_t rootRva);
+    // What a region of the tree raises when an offset leads out of the section.
+    static const char* const kOffsetOutside;
+
+    // The directory at `offset`, of `entries` entries: reached for the first time, and within the bound.
+    void directory(uint32_t offset, uint64_t entries);
+    // A name of `units` code units, at each of its uses: not empty, and within the bound.
+    void name(uint64_t units);
+    // An identifier that was `added` to its directory, not there before.
+    static void newIdentifier(bool added);
+    // The offset of the directory that an entry of the first two levels leads to.
+    static uint32_t subdirectory(uint32_t offsetField);
+    // An entry of the last level: a 16-bit language, and the offset of a resource rather than of a directory.
+    static void resource(uint32_t language, uint32_t offsetField);
+    // The file offset of a resource's data, which lie inside one section's raw data.
+    static uint64_t dataOffset(std::optional<uint64_t> offset);
+    // Once the tree is read: the data of no two resources overlap, so that each byte is copied once and a rewritten
+    // image grows only by what is added to it.
+    static void dataApart(std::vector<FileRange> data);
+
+private:
+    uint64_t entriesLeft_;
+    uint64_t nameUnitsLeft_;
+    std::unordered_set<uint32_t> visited_;
+};
+
 // The same bounds for a tree about to be written, so that every image the packer writes reads back: its entries
 // of all three levels, the name texts of every entry, each directory's counts and each name's length.
 void checkResourceTree(const ResourceTree& tree);
-
-// A range of a file that a rewritten image or a setup's icon copies.
-struct FileRange {
-    uint64_t offset = 0;
-    uint64_t size = 0;
-};
-
-// Every resource's data lies inside one section's raw data, and the data of no two resources overlap: each byte
-// is copied once, so a rewritten image grows only by what is added to it.
-void checkResourceDataApart(std::vector<FileRange> data);
-
-// An icon file's images lie after its directory and inside the file, and no two overlap; an icon group names
-// each image once. Both for the reason above.
-void checkIconFileImages(std::vector<FileRange> images, uint64_t directoryEnd, uint64_t fileSize);
-void checkIconGroupImages(std::vector<uint16_t> imageNumbers);
 
 // The index of the section the packer can lay out anew, the resource section (see ImageLayout), in an image
 // whose every part that the loader or the code reaches by address stays where it is:
@@ -72,5 +95,13 @@ size_t rewritableResourceSection(const ImageLayout& layout);
 // For such an image, once the above holds: the data of every debug entry, in memory and in the file, lies
 // before the resource section, and the base relocations change only places before it.
 void checkReferencesBefore(const SectionHeader& resources, const ReferencedExtent& referenced);
+
+// What an image's fields can state, for a resource section about to be laid out or an image about to be written:
+// - every resource's data ends below 4 GiB in memory (`resourceEnd`, an address);
+// - the file is smaller than 4 GiB, and the resource section (`resourceSize` bytes, ending at `resourcesEnd`) and
+//   the image (ending at `imageEnd`) end below 2 GiB in memory.
+void checkResourceAddress(uint64_t resourceEnd);
+void checkRewrittenSize(uint64_t fileSize, uint64_t resourceSize, uint64_t resourcesEnd);
+void checkImageEnd(uint64_t imageEnd);
 
 } // namespace pack

@@ -3,20 +3,15 @@
 
 #include "Checksum.h"
 #include "ImageRules.h"
-#include "PackError.h"
 #include "ResourceLayout.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace pack {
 
 namespace {
-
-constexpr uint64_t kMaxImageEnd = 0x7FFFFFFF;
-constexpr uint64_t kMaxFileSize = 0xFFFFFFFF;
 
 // Passes everything written to the sink and sums it for the checksum.
 class ChecksummedWriter {
@@ -59,12 +54,9 @@ ImageLayout rewrittenLayout(const ImageLayout& old, size_t index, uint64_t resou
     const size_t count = old.sections.size();
     const SectionHeader& before = old.sections[index];
     const uint64_t rawSize = alignUp(resourceSize, old.fileAlignment);
-    const uint64_t resourcesEnd = before.virtualAddress + alignUp(resourceSize, old.sectionAlignment);
+    const uint64_t resourcesEnd = sectionEnd(before.virtualAddress, resourceSize, rawSize, old.sectionAlignment);
     layout.fileSize = before.rawPointer + rawSize + (old.fileSize - tailStart);
-    if (layout.fileSize > kMaxFileSize || resourcesEnd > kMaxImageEnd) {
-        throw FormatError("it would be too large for a Windows executable (" + std::to_string(resourceSize) +
-                          " bytes of resources)");
-    }
+    checkRewrittenSize(layout.fileSize, resourceSize, resourcesEnd);
     const uint64_t oldEnd = before.end(old.sectionAlignment);
     const uint64_t followerStart = index + 1 < count ? old.sections[index + 1].virtualAddress : oldEnd;
     const int64_t virtualShift = static_cast<int64_t>(resourcesEnd) - static_cast<int64_t>(followerStart);
@@ -73,9 +65,7 @@ ImageLayout rewrittenLayout(const ImageLayout& old, size_t index, uint64_t resou
         index + 1 < count
             ? static_cast<uint64_t>(static_cast<int64_t>(old.sections.back().end(old.sectionAlignment)) + virtualShift)
             : resourcesEnd;
-    if (imageEnd > kMaxImageEnd) {
-        throw FormatError("it would be too large for a Windows executable");
-    }
+    checkImageEnd(imageEnd);
 
     SectionHeader& resources = layout.sections[index];
     resources.virtualSize = static_cast<uint32_t>(resourceSize);

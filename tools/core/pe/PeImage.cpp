@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <iterator>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 namespace pack {
@@ -88,9 +87,7 @@ void PeImage::readHeaders() {
     checkComplete(layout_.fileSize, optionalStart + optionalSize);
     const Region optional(source_, optionalStart, optionalSize, "its optional header is damaged");
     const uint16_t magic = optional.le16(0);
-    if (magic != kPe32Magic && magic != kPe32PlusMagic) {
-        throw FormatError("it is neither a 32-bit nor a 64-bit image");
-    }
+    refuseIf(magic != kPe32Magic && magic != kPe32PlusMagic, "it is neither a 32-bit nor a 64-bit image");
     // The two differ in the widths of fields before the data directories, which the packer does not read.
     layout_.is64Bit = magic == kPe32PlusMagic;
     const uint32_t directoriesAt = layout_.is64Bit ? pe::kDataDirectories : kPe32DataDirectories;
@@ -134,9 +131,7 @@ ReferencedExtent PeImage::readReferencedExtent() const {
         }
         const DataDirectory& named = layout_.directories[index];
         const std::optional<uint64_t> at = layout_.fileOffsetOf(named.rva, named.size);
-        if (!at) {
-            throw FormatError(outside);
-        }
+        refuseIf(!at, outside);
         return Region(source_, *at, named.size, damaged);
     };
 
@@ -181,61 +176,48 @@ ReferencedExtent PeImage::readReferencedExtent() const {
 namespace {
 
 // Reads the three levels of a resource tree, each directory once and each entry's identifier once, with every
-// offset checked against the tree's region and the tree's size bounded as ImageRules.h states.
+// offset checked against the tree's region and every rule of ImageRules.h told as it is met.
 class ResourceTreeReader {
 public:
     ResourceTreeReader(const Region& tree, const ImageLayout& layout)
-        : tree_(tree), layout_(layout),
-          entriesLeft_(std::min(tree.size() / pe::kResourceEntrySize, kMaxResourceEntries)),
-          nameUnitsLeft_(std::min(tree.size() / 2, kMaxResourceNameUnits)) {}
+        : tree_(tree), layout_(layout), rules_(tree.size()) {}
 
     ResourceTree read(ByteSource& source) {
         ResourceTree::Types types;
         std::vector<FileRange> data;
         for (auto& [type, typeField] : entries(0)) {
             ResourceTree::Names& names = add(types, std::move(type));
-            for (auto& [name, nameField] : entries(subdirectory(typeField))) {
+            for (auto& [name, nameField] : entries(ResourceTreeRules::subdirectory(typeField))) {
                 ResourceTree::Languages& languages = add(names, std::move(name));
-                const std::vector<uint8_t> leaves = table(subdirectory(nameField));
+                const std::vector<uint8_t> leaves = table(ResourceTreeRules::subdirectory(nameField));
                 for (size_t at = 0; at < leaves.size(); at += pe::kResourceEntrySize) {
                     const uint32_t language = getLe32(leaves.data() + at);
                     const uint32_t leaf = getLe32(leaves.data() + at + 4);
-                    if ((leaf & pe::kResourceHighBit) || (language & pe::kResourceHighBit)) {
-                        refuse("an entry of its last level is no resource");
-                    }
+                    ResourceTreeRules::resource(language, leaf);
                     tree_.require(leaf, pe::kResourceDataEntrySize);
                     const uint32_t rva = tree_.le32(leaf);
                     const uint32_t size = tree_.le32(uint64_t{leaf} + 4);
                     const uint32_t codePage = tree_.le32(uint64_t{leaf} + 8);
-                    const std::optional<uint64_t> offset = layout_.fileOffsetOf(rva, size);
-                    if (!offset) {
-                        refuse("a resource lies outside the data of its sections");
-                    }
-                    data.push_back(FileRange{*offset, size});
-                    add(languages, static_cast<uint16_t>(language)) = ResourceData{&source, *offset, size, codePage};
+                    const uint64_t offset = ResourceTreeRules::dataOffset(layout_.fileOffsetOf(rva, size));
+                    data.push_back(FileRange{offset, size});
+                    add(languages, static_cast<uint16_t>(language)) = ResourceData{&source, offset, size, codePage};
                 }
             }
             dropEmpty(names);
         }
         // An empty directory would name a resource that is not there.
         dropEmpty(types);
-        checkResourceDataApart(std::move(data));
+        ResourceTreeRules::dataApart(std::move(data));
         return ResourceTree(std::move(types));
     }
 
 private:
-    [[noreturn]] static void refuse(const char* rule) {
-        throw FormatError(std::string("its resource tree is damaged: ") + rule);
-    }
-
     // The value of a new `key` in the directory `map`: the one look-up of that key, which takes constant time
     // when the entries come in order, as a directory holds them.
     template <class Map> static typename Map::mapped_type& add(Map& map, typename Map::key_type key) {
         const size_t before = map.size();
         const auto at = map.emplace_hint(map.end(), std::move(key), typename Map::mapped_type{});
-        if (map.size() == before) {
-            refuse("two entries of a directory have the same identifier");
-        }
+        ResourceTreeRules::newIdentifier(map.size() != before);
         return at->second;
     }
 
@@ -245,25 +227,11 @@ private:
         }
     }
 
-    static uint32_t subdirectory(uint32_t offsetField) {
-        if (!(offsetField & pe::kResourceHighBit)) {
-            refuse("an entry of its first two levels is no directory");
-        }
-        return offsetField & ~pe::kResourceHighBit;
-    }
-
     // The table of the directory at `offset`: an identifier field and an offset field for each entry.
     std::vector<uint8_t> table(uint32_t offset) {
-        if (!visited_.insert(offset).second) {
-            refuse("a directory is reached twice");
-        }
         const uint64_t count = uint64_t{tree_.le16(uint64_t{offset} + 12)} + tree_.le16(uint64_t{offset} + 14);
-        if (count > entriesLeft_) {
-            refuse("it has more entries than its section holds");
-        }
-        entriesLeft_ -= count;
-        const ByteView view = tree_.read(uint64_t{offset} + pe::kResourceDirectorySize, count * pe::kResourceEntrySize);
-        return std::vector<uint8_t>(view.data, view.data + view.size);
+        rules_.directory(offset, count);
+        return tree_.copy(uint64_t{offset} + pe::kResourceDirectorySize, count * pe::kResourceEntrySize);
     }
 
     // The entries of the directory at `offset`, each with its identifier and its offset field.
@@ -288,9 +256,6 @@ private:
         auto found = names_.find(offset);
         if (found == names_.end()) {
             const uint16_t length = tree_.le16(offset);
-            if (length == 0) {
-                refuse("a name is empty");
-            }
             const ByteView units = tree_.read(uint64_t{offset} + 2, uint64_t{length} * 2);
             std::u16string text(length, u'\0');
             for (uint16_t k = 0; k < length; ++k) {
@@ -298,18 +263,13 @@ private:
             }
             found = names_.emplace(offset, std::move(text)).first;
         }
-        if (found->second.size() > nameUnitsLeft_) {
-            refuse("its names repeat more text than its section holds");
-        }
-        nameUnitsLeft_ -= found->second.size();
+        rules_.name(found->second.size());
         return found->second;
     }
 
     const Region& tree_;
     const ImageLayout& layout_;
-    uint64_t entriesLeft_;
-    uint64_t nameUnitsLeft_;
-    std::unordered_set<uint32_t> visited_;
+    ResourceTreeRules rules_;
     std::unordered_map<uint32_t, std::u16string> names_;
 };
 
@@ -317,19 +277,14 @@ private:
 
 void PeImage::readResourceTree() {
     const SectionHeader* section = layout_.resourceSection();
-    if (!section) {
-        if (layout_.directories[pe::kDirectoryResource].rva != 0) {
-            throw FormatError("its resource tree lies outside the data of its sections");
-        }
+    // Offsets within the tree count from its root, up to the end of the section's raw data.
+    const std::optional<uint64_t> root =
+        ResourceTreeRules::rootOffset(section, layout_.directories[pe::kDirectoryResource].rva);
+    if (!root) {
         return;
     }
-    // Offsets within the tree count from its root, up to the end of the section's raw data.
-    const uint32_t skipped = layout_.directories[pe::kDirectoryResource].rva - section->virtualAddress;
-    if (skipped >= section->rawSize) {
-        throw FormatError("its resource tree lies outside the data of its sections");
-    }
-    const Region tree(source_, uint64_t{section->rawPointer} + skipped, section->rawSize - skipped,
-                      "its resource tree is damaged: an offset lies outside its section");
+    const Region tree(source_, section->rawPointer + *root, section->rawSize - *root,
+                      ResourceTreeRules::kOffsetOutside);
     resources_ = ResourceTreeReader(tree, layout_).read(source_);
 }
 

@@ -12,6 +12,11 @@
 
 namespace pack {
 
+// Where a section ends in memory: its larger size rounded up to the section alignment.
+inline uint64_t sectionEnd(uint64_t virtualAddress, uint64_t virtualSize, uint64_t rawSize, uint32_t sectionAlignment) {
+    return virtualAddress + alignUp(virtualSize > rawSize ? virtualSize : rawSize, sectionAlignment);
+}
+
 struct SectionHeader {
     uint32_t virtualSize = 0;
     uint32_t virtualAddress = 0;
@@ -19,9 +24,8 @@ struct SectionHeader {
     uint32_t rawPointer = 0;
     uint32_t characteristics = 0;
 
-    // Where the section ends in memory: its larger size rounded up to the section alignment.
     uint64_t end(uint32_t sectionAlignment) const {
-        return virtualAddress + alignUp(virtualSize > rawSize ? virtualSize : rawSize, sectionAlignment);
+        return sectionEnd(virtualAddress, virtualSize, rawSize, sectionAlignment);
     }
     // Where its raw data ends in the file.
     uint64_t rawEnd() const { return uint64_t{rawPointer} + rawSize; }

@@ -2,10 +2,8 @@
 #include "ResourceLayout.h"
 
 #include "ImageRules.h"
-#include "PackError.h"
 #include "PeImage.h"
 
-#include <algorithm>
 #include <string>
 
 namespace pack {
@@ -15,11 +13,6 @@ namespace {
 constexpr uint64_t kDatumAlignment = 8;
 
 size_t textBytes(const ResourceId& id) { return id.isNumber() ? 0 : 2 + id.text.size() * 2; }
-
-template <class Directory> size_t countNamed(const Directory& directory) {
-    return static_cast<size_t>(
-        std::count_if(directory.begin(), directory.end(), [](const auto& entry) { return !entry.first.isNumber(); }));
-}
 
 } // namespace
 
@@ -97,9 +90,7 @@ ResourceSectionLayout layoutResourceSection(const ResourceTree& tree, uint32_t s
                 writeEntry(languageEntries + languageIndex * pe::kResourceEntrySize, ResourceId(language),
                            static_cast<uint32_t>(nextDataEntry));
                 nextDatum = alignUp(nextDatum, kDatumAlignment);
-                if (sectionRva + nextDatum + data.size > 0xFFFFFFFFu) {
-                    throw FormatError("its resources would not fit a Windows executable");
-                }
+                checkResourceAddress(sectionRva + nextDatum + data.size);
                 putLe32(tables + nextDataEntry, static_cast<uint32_t>(sectionRva + nextDatum));
                 putLe32(tables + nextDataEntry + 4, data.size);
                 putLe32(tables + nextDataEntry + 8, data.codePage);

@@ -3,6 +3,7 @@
 
 #include "bytes/Bytes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -38,6 +39,15 @@ struct ResourceData {
     uint32_t size = 0;
     uint32_t codePage = 0;
 };
+
+// How many entries of a directory of types or names are named by a text; the others are numbered, and come after.
+template <class Directory> size_t countNamed(const Directory& directory) {
+    size_t named = 0;
+    for (const auto& entry : directory) {
+        named += entry.first.isNumber() ? 0 : 1;
+    }
+    return named;
+}
 
 // Resources by type, name and language, each level in the order of a resource directory.
 class ResourceTree {

@@ -1,13 +1,13 @@
 // Icon directories: 16-byte entries with file offsets (.ico), 14-byte entries with image numbers (groups).
 #include "Icon.h"
 
+#include "IconRules.h"
 #include "PackError.h"
 #include "bytes/Region.h"
 #include "pe/ImageRules.h"
 #include "pe/PeImage.h"
 
 #include <algorithm>
-#include <cstring>
 #include <set>
 
 namespace pack {
@@ -19,24 +19,11 @@ constexpr uint64_t kFileEntrySize = 16;
 constexpr uint64_t kGroupEntrySize = 14;
 constexpr uint16_t kIconType = 1;
 constexpr uint16_t kGroupLanguage = 0;
-constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-constexpr uint32_t kBitmapHeaderSize = 40;
-// A PNG chunk: its length and type, its data, then a checksum; the header chunk's data are 13 bytes. Lengths,
-// widths and heights are big-endian and below 2^31.
-constexpr uint64_t kPngChunkFrame = 12;
-constexpr uint32_t kPngHeaderSize = 13;
-constexpr uint32_t kPngMaxLength = 0x7FFFFFFF;
-constexpr uint64_t kPngWindow = 64 * 1024;
 
 struct GroupEntry {
     std::array<uint8_t, 8> entry{};
     uint16_t id = 0;
 };
-
-uint32_t getBe32(const uint8_t* at) {
-    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 | static_cast<uint32_t>(at[2]) << 8 |
-           static_cast<uint32_t>(at[3]);
-}
 
 std::array<uint8_t, 8> entryFields(const uint8_t* at) {
     std::array<uint8_t, 8> fields{};
@@ -56,8 +43,7 @@ uint16_t directoryCount(const Region& directory) {
 std::vector<GroupEntry> readGroupDirectory(const ResourceData& group) {
     const Region directory(*group.source, group.offset, group.size, "its icon group is damaged");
     const uint16_t count = directoryCount(directory);
-    const ByteView view = directory.read(kDirectoryHeaderSize, count * kGroupEntrySize);
-    const std::vector<uint8_t> bytes(view.data, view.data + view.size);
+    const std::vector<uint8_t> bytes = directory.copy(kDirectoryHeaderSize, count * kGroupEntrySize);
     std::vector<GroupEntry> entries;
     std::vector<uint16_t> numbers;
     for (uint16_t i = 0; i < count; ++i) {
@@ -86,67 +72,13 @@ FirstGroup firstGroup(const ResourceTree& resources) {
     return FirstGroup{&name, first->first, &first->second};
 }
 
-// A PNG file as far as its chunks go: the header chunk first, giving a width and a height, and the end chunk
-// within the image's bytes. The pixels are left to the system that draws them.
-void requirePng(const ResourceData& data) {
-    const Region png(*data.source, data.offset, data.size,
-                     "a PNG image in it runs past the bytes its directory gives it");
-    uint64_t at = sizeof(kPngSignature);
-    const ByteView header = png.read(at, 8 + kPngHeaderSize);
-    if (getBe32(header.data) != kPngHeaderSize || std::memcmp(header.data + 4, "IHDR", 4) != 0) {
-        throw FormatError("a PNG image in it does not begin with its header chunk");
-    }
-    const uint32_t width = getBe32(header.data + 8);
-    const uint32_t height = getBe32(header.data + 12);
-    if (width == 0 || height == 0 || width > kPngMaxLength || height > kPngMaxLength) {
-        throw FormatError("a PNG image in it has no valid width and height");
-    }
-    // Chunk headers are read a window at a time, so that many small chunks cost few reads of the source.
-    uint64_t windowStart = 0;
-    ByteView window;
-    for (at += kPngChunkFrame + kPngHeaderSize;;) {
-        if (at + 8 > windowStart + window.size) {
-            png.require(at, 8);
-            windowStart = at;
-            window = png.read(at, std::min(kPngWindow, png.size() - at));
-        }
-        const uint8_t* chunk = window.data + (at - windowStart);
-        const uint32_t length = getBe32(chunk);
-        const bool end = std::memcmp(chunk + 4, "IEND", 4) == 0;
-        if (length > kPngMaxLength) {
-            png.refuse();
-        }
-        png.require(at, kPngChunkFrame + length);
-        at += kPngChunkFrame + length;
-        if (end) {
-            return;
-        }
-    }
-}
-
-// Windows shows an icon image that is a PNG file or a bitmap without its file header.
-void requireImageFormat(const ResourceData& data) {
-    const Region image(*data.source, data.offset, data.size, "an image in it is neither a PNG nor a bitmap");
-    if (image.size() >= sizeof(kPngSignature) &&
-        std::memcmp(image.read(0, sizeof(kPngSignature)).data, kPngSignature, sizeof(kPngSignature)) == 0) {
-        requirePng(data);
-    } else if (image.size() < kBitmapHeaderSize || image.le32(0) != kBitmapHeaderSize) {
-        image.refuse();
-    }
-}
-
 std::vector<IconImage> readIconFile(ByteSource& source, const Region& file) {
-    if (file.size() == 0) {
-        throw FormatError("it is empty");
-    }
+    refuseIf(file.size() == 0, "it is empty");
     const uint16_t count = directoryCount(file);
-    if (count == 0) {
-        throw FormatError("it holds no images");
-    }
+    refuseIf(count == 0, "it holds no images");
     const uint64_t directoryEnd = kDirectoryHeaderSize + count * kFileEntrySize;
     checkComplete(file.size(), directoryEnd, "its directory needs");
-    const ByteView view = file.read(kDirectoryHeaderSize, count * kFileEntrySize);
-    const std::vector<uint8_t> directory(view.data, view.data + view.size);
+    const std::vector<uint8_t> directory = file.copy(kDirectoryHeaderSize, count * kFileEntrySize);
     std::vector<IconImage> images;
     std::vector<FileRange> ranges;
     for (uint16_t i = 0; i < count; ++i) {
@@ -158,7 +90,7 @@ std::vector<IconImage> readIconFile(ByteSource& source, const Region& file) {
     }
     checkIconFileImages(std::move(ranges), directoryEnd, file.size());
     for (const IconImage& image : images) {
-        requireImageFormat(image.data);
+        checkIconImageFormat(image.data);
     }
     return images;
 }
@@ -168,27 +100,21 @@ std::vector<IconImage> readGroupImages(const ResourceTree& resources, const Firs
     std::vector<IconImage> images;
     for (const GroupEntry& entry : readGroupDirectory(*group.data)) {
         const std::vector<uint16_t> languages = resources.languages(kResourceTypeIcon, entry.id);
-        if (languages.empty()) {
-            throw FormatError("its icon group names an image it does not carry");
-        }
+        refuseIf(languages.empty(), "its icon group names an image it does not carry");
         const bool groupLanguage = std::find(languages.begin(), languages.end(), group.language) != languages.end();
         const ResourceData* data =
             resources.find(kResourceTypeIcon, entry.id, groupLanguage ? group.language : languages.front());
         images.push_back(IconImage{entry.entry, *data});
-        requireImageFormat(images.back().data);
+        checkIconImageFormat(images.back().data);
     }
-    if (images.empty()) {
-        throw FormatError("its icon group holds no images");
-    }
+    refuseIf(images.empty(), "its icon group holds no images");
     return images;
 }
 
 std::vector<IconImage> readExecutableIcon(ByteSource& source) {
     const PeImage image(source);
     const FirstGroup group = firstGroup(image.resources());
-    if (!group.data) {
-        throw FormatError("it carries no icon");
-    }
+    refuseIf(!group.data, "it carries no icon");
     return readGroupImages(image.resources(), group);
 }
 
@@ -280,9 +206,7 @@ IconGroup::IconGroup(const std::vector<IconImage>& images, const IconGroupImages
         while (next <= 0xFFFF && usedNumbers.count(static_cast<uint16_t>(next)) != 0) {
             ++next;
         }
-        if (next > 0xFFFF) {
-            throw FormatError("its icon images would need more numbers than there are");
-        }
+        refuseIf(next > 0xFFFF, "its icon images would need more numbers than there are");
         const uint16_t id = static_cast<uint16_t>(next++);
         uint8_t* at = directory_.data() + kDirectoryHeaderSize + i * kGroupEntrySize;
         std::copy(images[i].entry.begin(), images[i].entry.end(), at);

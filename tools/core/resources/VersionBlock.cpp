@@ -15,6 +15,8 @@ namespace pack {
 namespace {
 
 constexpr uint16_t kCodePageUtf16 = 1200;
+// Every block, key and value starts on a 32-bit boundary.
+constexpr uint64_t kBlockAlignment = 4;
 constexpr uint16_t kBinaryValue = 0;
 constexpr uint16_t kTextValue = 1;
 
@@ -62,7 +64,7 @@ public:
     std::vector<uint8_t> take() { return std::move(bytes_); }
 
 private:
-    void alignTo32Bits() { bytes_.resize((bytes_.size() + 3) & ~size_t{3}, 0); }
+    void alignTo32Bits() { bytes_.resize(static_cast<size_t>(alignUp(bytes_.size(), kBlockAlignment)), 0); }
 
     static uint16_t checkedWord(size_t value) {
         if (value > std::numeric_limits<uint16_t>::max()) {
@@ -78,8 +80,6 @@ private:
 uint32_t joinFields(const FixedVersion& version, size_t first) {
     return static_cast<uint32_t>(version[first]) << 16 | version[first + 1];
 }
-
-uint64_t alignedTo32Bits(uint64_t offset) { return (offset + 3) & ~uint64_t{3}; }
 
 // One block as read: its key, where its value starts, where its children start and where it ends.
 struct ReadBlock {
@@ -106,15 +106,16 @@ ReadBlock readBlock(const Region& bytes, uint64_t at, uint64_t limit) {
     for (; next + 2 <= block.end && bytes.le16(next) != 0; next += 2) {
         block.key += static_cast<char16_t>(bytes.le16(next));
     }
-    block.value = alignedTo32Bits(next + 2);
-    block.children = alignedTo32Bits(block.value + (type == kTextValue ? uint64_t{valueLength} * 2 : valueLength));
+    block.value = alignUp(next + 2, kBlockAlignment);
+    block.children =
+        alignUp(block.value + (type == kTextValue ? uint64_t{valueLength} * 2 : valueLength), kBlockAlignment);
     return block;
 }
 
 // The blocks directly inside `parent`, in order.
 std::vector<ReadBlock> childrenOf(const Region& bytes, const ReadBlock& parent) {
     std::vector<ReadBlock> children;
-    for (uint64_t at = parent.children; at < parent.end; at = alignedTo32Bits(children.back().end)) {
+    for (uint64_t at = parent.children; at < parent.end; at = alignUp(children.back().end, kBlockAlignment)) {
         children.push_back(readBlock(bytes, at, parent.end));
     }
     return children;
