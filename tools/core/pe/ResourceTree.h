@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,7 @@ constexpr uint16_t kResourceTypeVersion = 16;
 struct ResourceId {
     ResourceId(uint16_t value) : number(value) {}
     ResourceId(std::u16string value) : text(std::move(value)) {}
+    ResourceId(std::u16string_view value) : text(value) {}
     ResourceId(const char16_t* value) : text(value) {}
 
     bool isNumber() const { return text.empty(); }

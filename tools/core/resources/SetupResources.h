@@ -2,19 +2,19 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 namespace pack {
 
 // The launcher looks them up as "msi", "msi_digest" and "product_code"; resource names match without regard to
 // case, and the resource compiler's own convention is upper case.
-const std::u16string kPackageResource = u"MSI";
-const std::u16string kDigestResource = u"MSI_DIGEST";
-const std::u16string kProductCodeResource = u"PRODUCT_CODE";
+constexpr std::u16string_view kPackageResource = u"MSI";
+constexpr std::u16string_view kDigestResource = u"MSI_DIGEST";
+constexpr std::u16string_view kProductCodeResource = u"PRODUCT_CODE";
 
 // The version block's name, under the version type.
 constexpr uint16_t kVersionResource = 1;
 // The version block's text naming the Kestrel version that packed the setup, e.g. "1.0.0".
-const std::u16string kPackerVersionString = u"KestrelVersion";
+constexpr std::u16string_view kPackerVersionString = u"KestrelVersion";
 
 } // namespace pack

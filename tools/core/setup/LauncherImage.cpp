@@ -25,7 +25,7 @@ std::vector<uint8_t> describeProduct(const Product& product, const std::string& 
     VersionInfo info;
     info.version = parseFixedVersion(product.version);
     info.language = language;
-    const std::pair<const char16_t*, std::string> strings[] = {
+    const std::pair<std::u16string_view, std::string> strings[] = {
         {u"CompanyName", product.manufacturer},
         {u"FileDescription", product.name.empty() ? std::string("Setup") : product.name + " Setup"},
         {u"FileVersion", product.version},
@@ -33,7 +33,7 @@ std::vector<uint8_t> describeProduct(const Product& product, const std::string& 
         {u"OriginalFilename", fileName},
         {u"ProductName", product.name},
         {u"ProductVersion", product.version},
-        {kPackerVersionString.c_str(), packerVersion()},
+        {kPackerVersionString, packerVersion()},
     };
     // A property the package lacks leaves no empty text behind.
     for (const auto& [name, value] : strings) {

@@ -38,8 +38,8 @@ bool isDigestText(const std::string& text) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-std::string versionText(const VersionStrings& strings, const char16_t* name) {
-    const auto found = strings.find(name);
+std::string versionText(const VersionStrings& strings, std::u16string_view name) {
+    const auto found = strings.find(std::u16string(name));
     return found == strings.end() ? std::string() : toUtf8(found->second);
 }
 
@@ -68,7 +68,7 @@ void readResources(const ResourceTree& resources, OpenSetup& setup) {
         facts.productName = versionText(strings, u"ProductName");
         facts.productVersion = versionText(strings, u"ProductVersion");
         facts.manufacturer = versionText(strings, u"CompanyName");
-        facts.packerVersion = versionText(strings, kPackerVersionString.c_str());
+        facts.packerVersion = versionText(strings, kPackerVersionString);
     }
     try {
         facts.iconSizes = firstIconGroupSizes(resources);
