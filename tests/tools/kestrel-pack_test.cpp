@@ -22,6 +22,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -237,11 +238,9 @@ TEST(SetupVersionBlock, ATextNamedTwiceReadsAsWindowsReadsIt) {
         pack::VersionInfo info;
         info.language = language;
         info.strings = {{first, u"Trusted"}, {u"CompanyName", u"Kestrel"}, {u"ProductName", u" Corp Updater"}};
-        const std::vector<uint8_t> block = pack::buildVersionBlock(info);
-        pack::MemorySource blockSource(block);
         pack::ResourceTree resources = image.resources();
         resources.put(pack::kResourceTypeVersion, pack::kVersionResource, language,
-                      pack::ResourceData{&blockSource, 0, static_cast<uint32_t>(block.size()), 0});
+                      pack::ResourceData::of(std::make_shared<pack::BufferSource>(pack::buildVersionBlock(info))));
         StringSink crafted;
         pack::writeImage(image, resources, crafted);
         krtest::writeFile(setup, crafted.bytes_);

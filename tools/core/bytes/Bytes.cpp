@@ -1,4 +1,4 @@
-// Reading from bytes held in memory.
+// Reading from bytes held in memory, by another owner or by the source itself.
 #include "Bytes.h"
 
 #include "PackError.h"
@@ -7,12 +7,23 @@
 
 namespace pack {
 
-ByteView MemorySource::read(uint64_t offset, size_t count) {
-    if (offset > bytes_.size || count > bytes_.size - offset) {
+namespace {
+
+// `count` bytes of `bytes` from `offset`; raises Error unless `bytes` holds them.
+ByteView within(ByteView bytes, uint64_t offset, size_t count) {
+    if (offset > bytes.size || count > bytes.size - offset) {
         throw Error("Reading " + std::to_string(count) + " bytes at " + std::to_string(offset) +
-                    " goes beyond the end of " + std::to_string(bytes_.size) + " bytes");
+                    " goes beyond the end of " + std::to_string(bytes.size) + " bytes");
     }
-    return ByteView{bytes_.data + offset, count};
+    return ByteView{bytes.data + offset, count};
+}
+
+} // namespace
+
+ByteView MemorySource::read(uint64_t offset, size_t count) { return within(bytes_, offset, count); }
+
+ByteView BufferSource::read(uint64_t offset, size_t count) {
+    return within(ByteView{bytes_.data(), bytes_.size()}, offset, count);
 }
 
 } // namespace pack

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace pack {
@@ -48,6 +50,12 @@ public:
     virtual ByteView read(uint64_t offset, size_t count) = 0;
 };
 
+// A share of `source` that owns nothing: for a source that its owner keeps alive longer than every holder of the
+// share. Whatever owns its source holds a share made with std::make_shared instead.
+inline std::shared_ptr<ByteSource> borrowed(ByteSource& source) {
+    return std::shared_ptr<ByteSource>(std::shared_ptr<ByteSource>(), &source);
+}
+
 // A source over bytes that some other owner keeps in memory.
 class MemorySource : public ByteSource {
 public:
@@ -59,6 +67,18 @@ public:
 
 private:
     ByteView bytes_;
+};
+
+// A source over bytes in memory that it owns.
+class BufferSource : public ByteSource {
+public:
+    explicit BufferSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+    uint64_t size() const override { return bytes_.size(); }
+    ByteView read(uint64_t offset, size_t count) override;
+
+private:
+    std::vector<uint8_t> bytes_;
 };
 
 // Data is copied a piece at a time; a piece of 1 MiB is still in the processor's cache when it is written after

@@ -55,7 +55,7 @@ const SectionHeader* ImageLayout::resourceSection() const {
     return rva == 0 ? nullptr : sectionAt(rva);
 }
 
-PeImage::PeImage(ByteSource& source) : source_(source) {
+PeImage::PeImage(std::shared_ptr<ByteSource> source) : source_(std::move(source)) {
     readHeaders();
     readResourceTree();
 }
@@ -67,9 +67,9 @@ size_t PeImage::rewritableResourceSection() const {
 }
 
 void PeImage::readHeaders() {
-    layout_.fileSize = source_.size();
+    layout_.fileSize = source_->size();
     const char* const notExecutable = "it is not a Windows executable";
-    const Region file(source_, 0, layout_.fileSize, notExecutable);
+    const Region file(*source_, 0, layout_.fileSize, notExecutable);
     if (file.le16(0) != pe::kDosSignature) {
         file.refuse();
     }
@@ -78,14 +78,14 @@ void PeImage::readHeaders() {
         file.refuse();
     }
     checkComplete(layout_.fileSize, ntOffset + 4 + kFileHeaderSize);
-    const Region fileHeader(source_, ntOffset + 4, kFileHeaderSize, notExecutable);
+    const Region fileHeader(*source_, ntOffset + 4, kFileHeaderSize, notExecutable);
     const uint16_t sectionCount = fileHeader.le16(2);
     layout_.symbolTable = fileHeader.le32(8);
     const uint16_t optionalSize = fileHeader.le16(16);
 
     const uint64_t optionalStart = ntOffset + 4 + kFileHeaderSize;
     checkComplete(layout_.fileSize, optionalStart + optionalSize);
-    const Region optional(source_, optionalStart, optionalSize, "its optional header is damaged");
+    const Region optional(*source_, optionalStart, optionalSize, "its optional header is damaged");
     const uint16_t magic = optional.le16(0);
     refuseIf(magic != kPe32Magic && magic != kPe32PlusMagic, "it is neither a 32-bit nor a 64-bit image");
     // The two differ in the widths of fields before the data directories, which the packer does not read.
@@ -112,7 +112,7 @@ void PeImage::readHeaders() {
     layout_.offsets.dataDirectories = static_cast<uint32_t>(optionalStart + directoriesAt);
     layout_.offsets.sectionTable = static_cast<uint32_t>(optionalStart + optionalSize);
 
-    const Region table(source_, layout_.offsets.sectionTable, uint64_t{sectionCount} * pe::kSectionHeaderSize,
+    const Region table(*source_, layout_.offsets.sectionTable, uint64_t{sectionCount} * pe::kSectionHeaderSize,
                        "its section table does not lie inside its headers");
     for (uint16_t i = 0; i < sectionCount; ++i) {
         const uint64_t at = uint64_t{i} * pe::kSectionHeaderSize;
@@ -132,7 +132,7 @@ ReferencedExtent PeImage::readReferencedExtent() const {
         const DataDirectory& named = layout_.directories[index];
         const std::optional<uint64_t> at = layout_.fileOffsetOf(named.rva, named.size);
         refuseIf(!at, outside);
-        return Region(source_, *at, named.size, damaged);
+        return Region(*source_, *at, named.size, damaged);
     };
 
     if (const std::optional<Region> debug =
@@ -182,7 +182,7 @@ public:
     ResourceTreeReader(const Region& tree, const ImageLayout& layout)
         : tree_(tree), layout_(layout), rules_(tree.size()) {}
 
-    ResourceTree read(ByteSource& source) {
+    ResourceTree read(const std::shared_ptr<ByteSource>& source) {
         ResourceTree::Types types;
         std::vector<FileRange> data;
         for (auto& [type, typeField] : entries(0)) {
@@ -200,7 +200,7 @@ public:
                     const uint32_t codePage = tree_.le32(uint64_t{leaf} + 8);
                     const uint64_t offset = ResourceTreeRules::dataOffset(layout_.fileOffsetOf(rva, size));
                     data.push_back(FileRange{offset, size});
-                    add(languages, static_cast<uint16_t>(language)) = ResourceData{&source, offset, size, codePage};
+                    add(languages, static_cast<uint16_t>(language)) = ResourceData{source, offset, size, codePage};
                 }
             }
             dropEmpty(names);
@@ -283,7 +283,7 @@ void PeImage::readResourceTree() {
     if (!root) {
         return;
     }
-    const Region tree(source_, section->rawPointer + *root, section->rawSize - *root,
+    const Region tree(*source_, section->rawPointer + *root, section->rawSize - *root,
                       ResourceTreeRules::kOffsetOutside);
     resources_ = ResourceTreeReader(tree, layout_).read(source_);
 }

@@ -5,6 +5,7 @@
 #include "bytes/Bytes.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -102,15 +103,17 @@ constexpr uint32_t kResourceDataEntrySize = 16;
 constexpr uint32_t kResourceHighBit = 0x80000000u;
 } // namespace pe
 
-// A 32-bit (PE32) or 64-bit (PE32+) Windows image read from a source that outlives it. Resource data stays in the
-// source; only the headers and the tree are read.
+// A 32-bit (PE32) or 64-bit (PE32+) Windows image read from a source it holds a share of, as does every resource
+// of its tree. Resource data stays in the source; only the headers and the tree are read.
 class PeImage {
 public:
     // Checks the image against the rules of ImageRules.h before its resource tree is read; raises FormatError
     // naming the rule it breaks.
-    explicit PeImage(ByteSource& source);
+    explicit PeImage(std::shared_ptr<ByteSource> source);
+    // The same of a source that its owner keeps alive longer than the image and every copy of its tree.
+    explicit PeImage(ByteSource& source) : PeImage(borrowed(source)) {}
 
-    ByteSource& source() const { return source_; }
+    ByteSource& source() const { return *source_; }
     const ImageLayout& layout() const { return layout_; }
     const ResourceTree& resources() const { return resources_; }
 
@@ -123,7 +126,7 @@ private:
     void readResourceTree();
     ReferencedExtent readReferencedExtent() const;
 
-    ByteSource& source_;
+    std::shared_ptr<ByteSource> source_;
     ImageLayout layout_;
     ResourceTree resources_;
 };

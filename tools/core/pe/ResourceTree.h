@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,12 +35,19 @@ struct ResourceId {
     std::u16string text;
 };
 
-// Where the bytes of one resource are: a range of a source that outlives the tree.
+// Where the bytes of one resource are: a range of a source that the resource holds a share of, so that a tree keeps
+// alive every byte it will write, whoever made the source and whatever happens to them meanwhile.
 struct ResourceData {
-    ByteSource* source = nullptr;
+    std::shared_ptr<ByteSource> source;
     uint64_t offset = 0;
     uint32_t size = 0;
     uint32_t codePage = 0;
+
+    // All of `source`, which holds less than 4 GiB.
+    static ResourceData of(std::shared_ptr<ByteSource> source) {
+        const auto size = static_cast<uint32_t>(source->size());
+        return ResourceData{std::move(source), 0, size, 0};
+    }
 };
 
 // How many entries of a directory of types or names are named by a text; the others are numbered, and come after.

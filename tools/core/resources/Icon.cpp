@@ -8,7 +8,9 @@
 #include "pe/PeImage.h"
 
 #include <algorithm>
+#include <memory>
 #include <set>
+#include <utility>
 
 namespace pack {
 
@@ -72,7 +74,7 @@ FirstGroup firstGroup(const ResourceTree& resources) {
     return FirstGroup{&name, first->first, &first->second};
 }
 
-std::vector<IconImage> readIconFile(ByteSource& source, const Region& file) {
+std::vector<IconImage> readIconFile(const std::shared_ptr<ByteSource>& source, const Region& file) {
     refuseIf(file.size() == 0, "it is empty");
     const uint16_t count = directoryCount(file);
     refuseIf(count == 0, "it holds no images");
@@ -85,7 +87,7 @@ std::vector<IconImage> readIconFile(ByteSource& source, const Region& file) {
         const uint8_t* at = directory.data() + i * kFileEntrySize;
         const uint32_t size = getLe32(at + 8);
         const uint32_t offset = getLe32(at + 12);
-        images.push_back(IconImage{entryFields(at), ResourceData{&source, offset, size, 0}});
+        images.push_back(IconImage{entryFields(at), ResourceData{source, offset, size, 0}});
         ranges.push_back(FileRange{offset, size});
     }
     checkIconFileImages(std::move(ranges), directoryEnd, file.size());
@@ -111,8 +113,8 @@ std::vector<IconImage> readGroupImages(const ResourceTree& resources, const Firs
     return images;
 }
 
-std::vector<IconImage> readExecutableIcon(ByteSource& source) {
-    const PeImage image(source);
+std::vector<IconImage> readExecutableIcon(std::shared_ptr<ByteSource> source) {
+    const PeImage image(std::move(source));
     const FirstGroup group = firstGroup(image.resources());
     refuseIf(!group.data, "it carries no icon");
     return readGroupImages(image.resources(), group);
@@ -125,10 +127,10 @@ IconSize IconImage::size() const {
     return IconSize{pixels(entry[0]), pixels(entry[1])};
 }
 
-std::vector<IconImage> readIcon(ByteSource& source) {
-    const Region file(source, 0, source.size(), "it is neither an icon file nor a Windows executable");
+std::vector<IconImage> readIcon(std::shared_ptr<ByteSource> source) {
+    const Region file(*source, 0, source->size(), "it is neither an icon file nor a Windows executable");
     if (file.size() >= 2 && file.le16(0) == pe::kDosSignature) {
-        return readExecutableIcon(source);
+        return readExecutableIcon(std::move(source));
     }
     return readIconFile(source, file);
 }
@@ -173,10 +175,9 @@ IconGroupImages readIconGroups(const ResourceTree& resources) {
     return images;
 }
 
-IconGroup::IconGroup(const std::vector<IconImage>& images, const IconGroupImages& groups, ResourceTree& resources) {
-    const auto existing = resources.types().find(kResourceTypeIconGroup);
-    const ResourceId name =
-        existing == resources.types().end() ? ResourceId(uint16_t{1}) : existing->second.begin()->first;
+void placeIconGroup(const std::vector<IconImage>& images, const IconGroupImages& groups, ResourceTree& resources) {
+    const FirstGroup first = firstGroup(resources);
+    const ResourceId name = first.name ? *first.name : ResourceId(uint16_t{1});
     for (const uint16_t language : resources.languages(kResourceTypeIconGroup, name)) {
         resources.remove(kResourceTypeIconGroup, name, language);
     }
@@ -198,9 +199,9 @@ IconGroup::IconGroup(const std::vector<IconImage>& images, const IconGroupImages
             }
         }
     }
-    directory_.assign(kDirectoryHeaderSize + images.size() * kGroupEntrySize, 0);
-    putLe16(directory_.data() + 2, kIconType);
-    putLe16(directory_.data() + 4, static_cast<uint16_t>(images.size()));
+    std::vector<uint8_t> directory(kDirectoryHeaderSize + images.size() * kGroupEntrySize, 0);
+    putLe16(directory.data() + 2, kIconType);
+    putLe16(directory.data() + 4, static_cast<uint16_t>(images.size()));
     uint32_t next = 1;
     for (size_t i = 0; i < images.size(); ++i) {
         while (next <= 0xFFFF && usedNumbers.count(static_cast<uint16_t>(next)) != 0) {
@@ -208,15 +209,14 @@ IconGroup::IconGroup(const std::vector<IconImage>& images, const IconGroupImages
         }
         refuseIf(next > 0xFFFF, "its icon images would need more numbers than there are");
         const uint16_t id = static_cast<uint16_t>(next++);
-        uint8_t* at = directory_.data() + kDirectoryHeaderSize + i * kGroupEntrySize;
+        uint8_t* at = directory.data() + kDirectoryHeaderSize + i * kGroupEntrySize;
         std::copy(images[i].entry.begin(), images[i].entry.end(), at);
         putLe32(at + 8, images[i].data.size);
         putLe16(at + 12, id);
         resources.put(kResourceTypeIcon, id, kGroupLanguage, images[i].data);
     }
-    source_ = MemorySource(directory_);
     resources.put(kResourceTypeIconGroup, name, kGroupLanguage,
-                  ResourceData{&source_, 0, static_cast<uint32_t>(directory_.size()), 0});
+                  ResourceData::of(std::make_shared<BufferSource>(std::move(directory))));
 }
 
 } // namespace pack

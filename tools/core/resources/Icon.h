@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,10 +28,12 @@ struct IconImage {
 };
 
 // The images of an .ico file, or of the first icon group of a Windows executable (64-bit or 32-bit), in their
-// order; their bytes stay in `source`. Every count, offset and size is checked against the source before it is
-// used, and each image must be a bitmap or a PNG whose header chunk and chunks up to its end chunk lie within the
-// image's bytes. Raises FormatError saying what is wrong.
-std::vector<IconImage> readIcon(ByteSource& source);
+// order; their bytes stay in `source`, which each image holds a share of. Every count, offset and size is checked
+// against the source before it is used, and each image must meet the rules of IconRules.h. Raises FormatError
+// saying what is wrong.
+std::vector<IconImage> readIcon(std::shared_ptr<ByteSource> source);
+// The same of a source that its owner keeps alive longer than the images and every tree they are put in.
+inline std::vector<IconImage> readIcon(ByteSource& source) { return readIcon(borrowed(source)); }
 
 // The sizes of the first icon group of `resources`, in its order; empty when it has none. Raises FormatError
 // when that group, or an image it names, is damaged, as readIcon judges them.
@@ -52,20 +55,11 @@ struct IconGroupImages {
 // Reads every icon group of `resources` once. Raises FormatError when one is damaged.
 IconGroupImages readIconGroups(const ResourceTree& resources);
 
-// An icon placed in a resource tree, which refers to the group directory this holds until the image is written.
-class IconGroup {
-public:
-    // Puts `images` into `resources` as icon images under numbers that no other icon image there uses and no
-    // other group names, present or not, and their group as the tree's first icon group: under the name of the
-    // group that came first, which is removed with the images no other group refers to, else under 1. `groups`
-    // are those of `resources`, as readIconGroups gives them. Raises FormatError when the numbers run out.
-    IconGroup(const std::vector<IconImage>& images, const IconGroupImages& groups, ResourceTree& resources);
-    IconGroup(const IconGroup&) = delete;
-    IconGroup& operator=(const IconGroup&) = delete;
-
-private:
-    std::vector<uint8_t> directory_;
-    MemorySource source_{ByteView{}};
-};
+// Puts `images` into `resources` as icon images under numbers that no other icon image there uses and no other
+// group names, present or not, and their group as the tree's first icon group: under the name of the group that
+// came first, which is removed with the images no other group refers to, else under 1. `groups` are those of
+// `resources`, as readIconGroups gives them. The group's directory is a new source that only the tree holds.
+// Raises FormatError when the numbers run out.
+void placeIconGroup(const std::vector<IconImage>& images, const IconGroupImages& groups, ResourceTree& resources);
 
 } // namespace pack

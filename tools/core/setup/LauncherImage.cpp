@@ -11,6 +11,8 @@
 #include "resources/VersionBlock.h"
 #include "text/Utf.h"
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace pack {
@@ -70,9 +72,10 @@ bool isKestrelLauncher(const ResourceTree& resources) {
 
 } // namespace
 
-LauncherImage::LauncherImage(ByteSource& launcher, const std::string& launcherPath) : launcherPath_(launcherPath) {
+LauncherImage::LauncherImage(std::shared_ptr<ByteSource> launcher, const std::string& launcherPath)
+    : launcherPath_(launcherPath) {
     try {
-        image_ = std::make_unique<PeImage>(launcher);
+        image_ = std::make_unique<PeImage>(std::move(launcher));
         ResourceTree resources = image_->resources();
         if (!resources.languages(kResourceTypeRawData, kPackageResource).empty() ||
             !resources.languages(kResourceTypeRawData, kDigestResource).empty() ||
@@ -105,21 +108,17 @@ void LauncherImage::fitIcon(ProductIcon& icon) const {
     }
 }
 
-void LauncherImage::writeSetup(ByteSource& package, const Product& product, const std::string& setupFileName,
-                               ByteSink& output, ProductIcon* icon) const {
-    const std::vector<uint8_t> versionBlock = describeProduct(product, setupFileName, versionLanguage_);
-    const std::vector<uint8_t> productCode(product.code.begin(), product.code.end());
-    MemorySource versionSource(versionBlock);
-    MemorySource productCodeSource(productCode);
+void LauncherImage::writeSetup(std::shared_ptr<ByteSource> package, const Product& product,
+                               const std::string& setupFileName, ByteSink& output, const ProductIcon* icon) const {
     // The digest's name sorts after the package's, so its text is complete when the writer comes to it.
-    DigestingSource digestedPackage(package);
-    DigestTextSource digestSource(digestedPackage);
+    const auto digestedPackage = std::make_shared<DigestingSource>(std::move(package));
+    const auto digest = std::make_shared<DigestTextSource>(digestedPackage);
+    const auto productCode =
+        std::make_shared<BufferSource>(std::vector<uint8_t>(product.code.begin(), product.code.end()));
+    const auto version = std::make_shared<BufferSource>(describeProduct(product, setupFileName, versionLanguage_));
     ResourceTree resources = image_->resources();
-    putSetupResources(resources, versionLanguage_,
-                      ResourceData{&digestedPackage, 0, static_cast<uint32_t>(package.size()), 0},
-                      ResourceData{&digestSource, 0, static_cast<uint32_t>(kDigestTextSize), 0},
-                      ResourceData{&productCodeSource, 0, static_cast<uint32_t>(productCode.size()), 0},
-                      ResourceData{&versionSource, 0, static_cast<uint32_t>(versionBlock.size()), 0});
+    putSetupResources(resources, versionLanguage_, ResourceData::of(digestedPackage), ResourceData::of(digest),
+                      ResourceData::of(productCode), ResourceData::of(version));
     try {
         if (icon) {
             icon->place(resources, iconGroups_);

@@ -26,18 +26,19 @@ struct Product {
 // it carries no package yet, its icon groups are whole, and its resources with the setup's stay countable.
 class LauncherImage {
 public:
-    // `launcher` outlives this; `launcherPath` names it in messages. Raises Error when it cannot be packed.
-    LauncherImage(ByteSource& launcher, const std::string& launcherPath);
+    // Holds a share of `launcher`, which `launcherPath` names in messages. Raises Error when it cannot be packed.
+    LauncherImage(std::shared_ptr<ByteSource> launcher, const std::string& launcherPath);
 
     // Places `icon` among the setup's resources on trial, before any output exists: an icon that does not fit
     // is refused or left out, as ProductIcon::unusable says.
     void fitIcon(ProductIcon& icon) const;
 
     // Writes to `output` the setup that carries `package` (smaller than 2 GiB), described by `product`;
-    // `setupFileName` goes into the version block; `icon`, when not null, becomes its first icon group. Raises
-    // Error when the setup would be too large, and whatever the sources and the sink raise.
-    void writeSetup(ByteSource& package, const Product& product, const std::string& setupFileName, ByteSink& output,
-                    ProductIcon* icon = nullptr) const;
+    // `setupFileName` goes into the version block; `icon`, when not null, becomes its first icon group. The setup's
+    // resource tree holds a share of every source it writes from. Raises Error when the setup would be too large,
+    // and whatever the sources and the sink raise.
+    void writeSetup(std::shared_ptr<ByteSource> package, const Product& product, const std::string& setupFileName,
+                    ByteSink& output, const ProductIcon* icon = nullptr) const;
 
 private:
     std::string launcherPath_;

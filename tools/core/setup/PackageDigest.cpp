@@ -17,7 +17,7 @@ std::string copyWithDigest(ByteSource& source, uint64_t offset, uint64_t size, B
 }
 
 ByteView DigestingSource::read(uint64_t offset, size_t count) {
-    const ByteView bytes = package_.read(offset, count);
+    const ByteView bytes = package_->read(offset, count);
     if (offset == summed_) {
         crc_.update(bytes.data, bytes.size);
         summed_ += count;
@@ -26,7 +26,7 @@ ByteView DigestingSource::read(uint64_t offset, size_t count) {
 }
 
 std::string DigestingSource::digestText() const {
-    if (summed_ != package_.size()) {
+    if (summed_ != package_->size()) {
         throw Error("The package's digest is asked for before the package was read whole");
     }
     return crc_.text();
@@ -34,7 +34,7 @@ std::string DigestingSource::digestText() const {
 
 ByteView DigestTextSource::read(uint64_t offset, size_t count) {
     if (text_.empty()) {
-        text_ = package_.digestText();
+        text_ = package_->digestText();
     }
     return MemorySource(ByteView{reinterpret_cast<const uint8_t*>(text_.data()), text_.size()}).read(offset, count);
 }

@@ -55,9 +55,8 @@ PackSummary pack(const PackRequest& request) {
     requireReplaceableOutput(outputPath, {packagePath, launcherPath, iconPath});
 
     const Product product = readProduct(packagePath);
-    const std::unique_ptr<ByteSource> launcherFile = platform::openInput(launcherPath);
-    const LauncherImage launcher(*launcherFile, launcherPath);
-    const std::unique_ptr<ByteSource> package = platform::openInput(packagePath);
+    const LauncherImage launcher(platform::openInput(launcherPath), launcherPath);
+    const std::shared_ptr<ByteSource> package = platform::openInput(packagePath);
     if (package->size() > kMaxPackageSize) {
         throw Error("The package " + quoted(packagePath) + " is " + std::to_string(package->size()) +
                     " bytes; Windows Installer packages are limited to 2 GiB");
@@ -65,7 +64,7 @@ PackSummary pack(const PackRequest& request) {
     ProductIcon icon(request, packagePath, product.icon);
     launcher.fitIcon(icon);
     platform::OutputFile output(outputPath, platform::OutputUse::Program);
-    launcher.writeSetup(*package, product, platform::fileNameOf(outputPath), output, &icon);
+    launcher.writeSetup(package, product, platform::fileNameOf(outputPath), output, &icon);
     output.commit();
 
     return PackSummary{product.name, product.version, product.manufacturer, product.code,

@@ -7,9 +7,13 @@
 #include "text/Text.h"
 #include "text/Utf.h"
 
+#include <memory>
+#include <utility>
+
 namespace pack {
 
 ProductIcon::ProductIcon(const PackRequest& request, const std::string& packagePath, const std::string& iconName) {
+    std::shared_ptr<ByteSource> source;
     switch (request.icon) {
     case IconChoice::None:
         description_ = "none, as --no-icon asks";
@@ -17,7 +21,7 @@ ProductIcon::ProductIcon(const PackRequest& request, const std::string& packageP
     case IconChoice::FromFile: {
         const std::string path = platform::absolutePath(request.iconPath);
         requireInputFile(path, "icon");
-        source_ = platform::openInput(path);
+        source = platform::openInput(path);
         named_ = "The icon " + quoted(path);
         description_ = " from " + quoted(path);
         break;
@@ -33,8 +37,7 @@ ProductIcon::ProductIcon(const PackRequest& request, const std::string& packageP
             description_ = "none; the package's Icon table has no row " + shownName + ", which ARPPRODUCTICON names";
             return;
         }
-        row_ = std::move(*row);
-        source_ = std::make_unique<MemorySource>(row_);
+        source = std::make_shared<BufferSource>(std::move(*row));
         packageRow_ = shownName;
         named_ = "The icon " + shownName + " in the package " + quoted(packagePath);
         description_ = " from the package's Icon table, row " + shownName;
@@ -42,7 +45,7 @@ ProductIcon::ProductIcon(const PackRequest& request, const std::string& packageP
     }
     }
     try {
-        images_ = readIcon(*source_);
+        images_ = readIcon(std::move(source));
     } catch (const FormatError& error) {
         unusable(error.what());
         return;
@@ -59,14 +62,13 @@ void ProductIcon::unusable(const std::string& reason) {
         throw Error(named_ + " cannot be used: " + reason);
     }
     images_.clear();
-    group_.reset();
     warning_ = named_ + " cannot be used: " + reason + "; the setup is packed without an icon";
     description_ = "none; the row " + packageRow_ + " of the package's Icon table cannot be used: " + reason;
 }
 
-void ProductIcon::place(ResourceTree& resources, const IconGroupImages& groups) {
+void ProductIcon::place(ResourceTree& resources, const IconGroupImages& groups) const {
     if (!images_.empty()) {
-        group_ = std::make_unique<IconGroup>(images_, groups, resources);
+        placeIconGroup(images_, groups, resources);
     }
 }
 

@@ -4,7 +4,6 @@
 #include "Packer.h"
 #include "resources/Icon.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,16 +15,14 @@ public:
     // or none. Raises Error naming the icon and the reason when a file given for it cannot be used; the
     // package's own icon that cannot be used is left out, as unusable() says.
     ProductIcon(const PackRequest& request, const std::string& packagePath, const std::string& iconName);
-    ProductIcon(const ProductIcon&) = delete;
-    ProductIcon& operator=(const ProductIcon&) = delete;
 
     // The icon cannot be used, for `reason`: one the user gave is refused with Error; the package's own is
     // decoration the user did not ask for, so the setup goes without it, and warning() and description() say why.
     void unusable(const std::string& reason);
 
     // Makes the icon, if there is one, the first icon group of `resources`, whose groups are `groups`; the
-    // resources refer to this until the setup is written. Raises FormatError when it does not fit.
-    void place(ResourceTree& resources, const IconGroupImages& groups);
+    // resources hold shares of its images' bytes. Raises FormatError when it does not fit.
+    void place(ResourceTree& resources, const IconGroupImages& groups) const;
 
     // Its sizes and where it comes from, or why the setup has none.
     const std::string& description() const { return description_; }
@@ -35,10 +32,7 @@ public:
 private:
     std::string packageRow_; // the Icon row's name as shown, when the icon is the package's
     std::string named_;      // "The icon '...'" and where it is
-    std::vector<uint8_t> row_;
-    std::unique_ptr<ByteSource> source_;
-    std::vector<IconImage> images_;
-    std::unique_ptr<IconGroup> group_;
+    std::vector<IconImage> images_; // each holding a share of the file or row it comes from
     std::string description_;
     std::string warning_;
 };

@@ -14,6 +14,7 @@
 #include "text/Utf.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace pack {
 
@@ -79,11 +80,11 @@ void readResources(const ResourceTree& resources, OpenSetup& setup) {
 
 } // namespace
 
-OpenSetup openSetup(ByteSource& file, const std::string& setupPath) {
+OpenSetup openSetup(std::shared_ptr<ByteSource> file, const std::string& setupPath) {
     OpenSetup setup;
     setup.facts.setupPath = setupPath;
     try {
-        setup.image = std::make_unique<PeImage>(file);
+        setup.image = std::make_unique<PeImage>(std::move(file));
         readResources(setup.image->resources(), setup);
     } catch (const FormatError& error) {
         throw Error(quoted(setupPath) + " is not a Kestrel setup: " + error.what());
@@ -99,8 +100,7 @@ void readPackage(OpenSetup& setup, ByteSink* sink) {
 SetupFacts inspectSetup(const std::string& setupPath) {
     const std::string path = platform::absolutePath(setupPath);
     requireInputFile(path, "setup");
-    const std::unique_ptr<ByteSource> file = platform::openInput(path);
-    OpenSetup setup = openSetup(*file, path);
+    OpenSetup setup = openSetup(platform::openInput(path), path);
     readPackage(setup, nullptr);
     return setup.facts;
 }
@@ -110,8 +110,7 @@ SetupFacts extractPackage(const std::string& setupPath, const std::string& outpu
     const std::string output = platform::absolutePath(outputPath);
     requireInputFile(path, "setup");
     requireReplaceableOutput(output, {path});
-    const std::unique_ptr<ByteSource> file = platform::openInput(path);
-    OpenSetup setup = openSetup(*file, path);
+    OpenSetup setup = openSetup(platform::openInput(path), path);
     platform::OutputFile packageFile(output);
     readPackage(setup, &packageFile);
     if (!setup.facts.packageIsWhole() && !force) {

@@ -34,7 +34,8 @@ struct SetupFacts {
     bool packageIsWhole() const { return !digestMalformed && (!storedDigest || *storedDigest == packageDigest); }
 };
 
-// A setup read from a source that outlives it: its facts but the package's digest, and where its package lies.
+// A setup read from a source that its image and its package hold shares of: its facts but the package's digest, and
+// where its package lies.
 struct OpenSetup {
     SetupFacts facts;
     std::unique_ptr<PeImage> image;
@@ -44,7 +45,7 @@ struct OpenSetup {
 // Reads the setup in `file`, named `setupPath` in messages: its image, checked first, and its resources but the
 // package. Raises Error when it is no Kestrel setup, and whatever the source raises; a damaged icon is only
 // described, as the package stays whole without it.
-OpenSetup openSetup(ByteSource& file, const std::string& setupPath);
+OpenSetup openSetup(std::shared_ptr<ByteSource> file, const std::string& setupPath);
 
 // Reads the package of an open setup front to back, passing it to `sink` when not null, and sets its digest.
 void readPackage(OpenSetup& setup, ByteSink* sink);

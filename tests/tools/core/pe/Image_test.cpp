@@ -90,7 +90,7 @@ TEST(ResourceLayout, NamesComeBeforeNumbersAndEveryDatumIsAlignedAfterTheTables)
     MemorySource source(view(bytes));
     ResourceTree tree;
     const auto datum = [&source](uint64_t offset, uint32_t size, uint32_t codePage = 0) {
-        return ResourceData{&source, offset, size, codePage};
+        return ResourceData{borrowed(source), offset, size, codePage};
     };
     tree.put(10, u"zeta", 0, datum(0, 1));
     tree.put(10, 5, 0, datum(1, 3));

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,20 +39,11 @@ private:
     std::string bytes_;
 };
 
-// Resource data kept in one growing text; sources read it once it is complete.
-class Blob {
-public:
-    ResourceData add(const std::string& bytes) {
-        const ResourceData data{&source_, bytes_.size(), static_cast<uint32_t>(bytes.size()), 0};
-        bytes_ += bytes;
-        return data;
-    }
-    void seal() { source_ = MemorySource(packtest::view(bytes_)); }
+std::shared_ptr<ByteSource> sourceOf(const std::string& bytes) {
+    return std::make_shared<BufferSource>(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
 
-private:
-    std::string bytes_;
-    MemorySource source_{ByteView{}};
-};
+ResourceData datum(const std::string& bytes) { return ResourceData::of(sourceOf(bytes)); }
 
 std::string le16(uint16_t value) { return {static_cast<char>(value), static_cast<char>(value >> 8)}; }
 std::string le32(uint32_t value) { return le16(static_cast<uint16_t>(value)) + le16(static_cast<uint16_t>(value >> 16)); }
@@ -167,23 +159,21 @@ std::string launcherImage(const ResourceTree& tree) {
 // The launcher of the pinned set: a version block that marks it, a manifest, a text-named datum and two icon
 // groups, the first by name, sharing an image.
 std::string pinnedLauncher() {
-    Blob blob;
     ResourceTree tree;
     VersionInfo version;
     version.version = {1, 0, 0, 0};
     version.language = kEnglish;
     version.strings = {{u"CompanyName", u"Kestrel"}, {u"KestrelLauncher", u"1"}};
     const std::vector<uint8_t> block = buildVersionBlock(version);
-    tree.put(16, 1, kEnglish, blob.add(std::string(block.begin(), block.end())));
-    tree.put(24, 1, kEnglish, blob.add("<assembly manifestVersion=\"1.0\"/>"));
-    tree.put(10, u"CONFIG", 0, blob.add("kestrel"));
+    tree.put(16, 1, kEnglish, datum(std::string(block.begin(), block.end())));
+    tree.put(24, 1, kEnglish, datum("<assembly manifestVersion=\"1.0\"/>"));
+    tree.put(10, u"CONFIG", 0, datum("kestrel"));
     const IconPart small{16, bitmap(16, 3)};
     const IconPart large{32, bitmap(32, 5)};
-    tree.put(kResourceTypeIcon, 1, kEnglish, blob.add(small.bytes));
-    tree.put(kResourceTypeIcon, 2, kEnglish, blob.add(large.bytes));
-    tree.put(kResourceTypeIconGroup, u"KR_MAIN", kEnglish, blob.add(iconGroup({small, large}, {1, 2})));
-    tree.put(kResourceTypeIconGroup, 1, kEnglish, blob.add(iconGroup({large}, {2})));
-    blob.seal();
+    tree.put(kResourceTypeIcon, 1, kEnglish, datum(small.bytes));
+    tree.put(kResourceTypeIcon, 2, kEnglish, datum(large.bytes));
+    tree.put(kResourceTypeIconGroup, u"KR_MAIN", kEnglish, datum(iconGroup({small, large}, {1, 2})));
+    tree.put(kResourceTypeIconGroup, 1, kEnglish, datum(iconGroup({large}, {2})));
     return launcherImage(tree);
 }
 
@@ -207,9 +197,8 @@ TEST(PackedSetup, AFixedSetPacksToThePinnedBytes) {
     const std::string packageBytes = pinnedPackage();
     packtest::writeFile(scratch.file("launcher.exe"), launcherBytes);
     packtest::writeFile(scratch.file("icon.ico"), icoFile({{16, bitmap(16, 7)}, {32, bitmap(32, 11)}, {0, png(256)}}));
-    MemorySource launcherSource(packtest::view(launcherBytes));
-    MemorySource package(packtest::view(packageBytes));
-    const LauncherImage launcher(launcherSource, scratch.file("launcher.exe"));
+    const std::shared_ptr<ByteSource> package = sourceOf(packageBytes);
+    const LauncherImage launcher(sourceOf(launcherBytes), scratch.file("launcher.exe"));
     const Product described{"Kestrel Packtest", "2.5.17", "Kestrel Pr\u00fcfstand",
                             "{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}", ""};
     const Product bare{"", "", "", "{6F1C2B9E-4D7A-4E35-A0B8-93C5D2E1F604}", ""};
@@ -241,8 +230,7 @@ TEST(PackedSetup, AFixedSetPacksToThePinnedBytes) {
         BytesSink sink;
         launcher.writeSetup(package, each.product, each.setup, sink, &icon);
         // A setup that reads back whole, with the icon asked for.
-        MemorySource written(packtest::view(sink.bytes()));
-        OpenSetup setup = openSetup(written, each.setup);
+        OpenSetup setup = openSetup(sourceOf(sink.bytes()), each.setup);
         readPackage(setup, nullptr);
         EXPECT_TRUE(setup.facts.packageIsWhole()) << each.setup;
         EXPECT_EQ(describeIconSizes(setup.facts.iconSizes), each.icons) << each.setup;

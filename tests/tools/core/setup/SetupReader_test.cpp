@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -55,10 +57,8 @@ protected:
         pack::VersionInfo olderVersion;
         olderVersion.language = language;
         olderVersion.strings = {{u"ProductName", u"Kestrel Packtest"}};
-        const std::vector<uint8_t> olderBlock = pack::buildVersionBlock(olderVersion);
-        pack::MemorySource olderSource(olderBlock);
-        resources.put(pack::kResourceTypeVersion, pack::kVersionResource, language,
-                      {&olderSource, 0, static_cast<uint32_t>(olderBlock.size()), 0});
+        const auto olderBlock = std::make_shared<pack::BufferSource>(pack::buildVersionBlock(olderVersion));
+        resources.put(pack::kResourceTypeVersion, pack::kVersionResource, language, pack::ResourceData::of(olderBlock));
         VectorSink sink;
         pack::writeImage(image, resources, sink);
         writeFile(digestless, sink.bytes_);
@@ -185,10 +185,8 @@ TEST_F(SetupFiles, InfoShowsTheFirstOfATextNamedTwice) {
     info.language = resources.languages(pack::kResourceTypeVersion, pack::kVersionResource).at(0);
     info.strings = {{u"PRODUCTNAME", u"Trusted"}, {u"ProductVersion", u"1.0"}, {u"ProductName", u" Corp Updater"},
                     {u"ProductVersion", u"9.9"}};
-    const std::vector<uint8_t> block = pack::buildVersionBlock(info);
-    pack::MemorySource blockSource(block);
     resources.put(pack::kResourceTypeVersion, pack::kVersionResource, info.language,
-                  pack::ResourceData{&blockSource, 0, static_cast<uint32_t>(block.size()), 0});
+                  pack::ResourceData::of(std::make_shared<pack::BufferSource>(pack::buildVersionBlock(info))));
     VectorSink sink;
     pack::writeImage(image, resources, sink);
     const std::string crafted = dir.file("crafted.exe");
@@ -246,12 +244,12 @@ TEST(SetupIcon, ReplacesTheLaunchersOwnGroupAndItsImages) {
     pack::MemorySource iconSource(packtest::view(iconBytes));
     const std::vector<pack::IconImage> images = pack::readIcon(iconSource);
     pack::ResourceTree resources = launcher.resources();
-    const pack::IconGroup own({images[0], images[1]}, pack::readIconGroups(resources), resources);
+    pack::placeIconGroup({images[0], images[1]}, pack::readIconGroups(resources), resources);
     resources.put(pack::kResourceTypeIcon, 3, 0, images[2].data);
     // A group directory of one entry, naming image 4.
     std::vector<uint8_t> secondGroup = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0, 40, 0, 0, 0, 4, 0};
-    pack::MemorySource secondGroupSource(secondGroup);
-    resources.put(pack::kResourceTypeIconGroup, 2, 0, {&secondGroupSource, 0, 20, 0});
+    resources.put(pack::kResourceTypeIconGroup, 2, 0,
+                  pack::ResourceData::of(std::make_shared<pack::BufferSource>(std::move(secondGroup))));
     VectorSink sink;
     pack::writeImage(launcher, resources, sink);
     writeFile(dir.file("iconic-launcher.exe"), sink.bytes_);
