@@ -14,20 +14,7 @@ namespace pack {
 
 namespace {
 
-constexpr uint32_t kNtSignature = 0x00004550; // "PE\0\0"
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
-constexpr uint32_t kDosNtOffsetField = 0x3C;
-constexpr uint32_t kFileHeaderSize = 20;
-// Fields of the optional header, from its start.
-constexpr uint32_t kSectionAlignment = 32;
-constexpr uint32_t kFileAlignment = 36;
-constexpr uint32_t kSizeOfHeaders = 60;
-constexpr uint32_t kPe32DataDirectories = 96;
-// A debug directory's entries; the size, address and file offset of their data are at 16, 20 and 24.
-constexpr uint64_t kDebugEntrySize = 28;
-constexpr uint64_t kRelocationBlockHeader = 8;
-constexpr unsigned kRelocationPadding = 0;
+// What a base relocation changes, taken at its widest: a 64-bit address.
 constexpr uint64_t kRelocatedPlaceSize = 8;
 
 } // namespace
@@ -73,34 +60,34 @@ void PeImage::readHeaders() {
     if (file.le16(0) != pe::kDosSignature) {
         file.refuse();
     }
-    const uint64_t ntOffset = file.le32(kDosNtOffsetField);
-    if (file.le32(ntOffset) != kNtSignature) {
+    const uint64_t ntOffset = file.le32(pe::kDosNtOffsetField);
+    if (file.le32(ntOffset) != pe::kNtSignature) {
         file.refuse();
     }
-    checkComplete(layout_.fileSize, ntOffset + 4 + kFileHeaderSize);
-    const Region fileHeader(*source_, ntOffset + 4, kFileHeaderSize, notExecutable);
+    checkComplete(layout_.fileSize, ntOffset + 4 + pe::kFileHeaderSize);
+    const Region fileHeader(*source_, ntOffset + 4, pe::kFileHeaderSize, notExecutable);
     const uint16_t sectionCount = fileHeader.le16(2);
     layout_.symbolTable = fileHeader.le32(8);
     const uint16_t optionalSize = fileHeader.le16(16);
 
-    const uint64_t optionalStart = ntOffset + 4 + kFileHeaderSize;
+    const uint64_t optionalStart = ntOffset + 4 + pe::kFileHeaderSize;
     checkComplete(layout_.fileSize, optionalStart + optionalSize);
     const Region optional(*source_, optionalStart, optionalSize, "its optional header is damaged");
     const uint16_t magic = optional.le16(0);
-    refuseIf(magic != kPe32Magic && magic != kPe32PlusMagic, "it is neither a 32-bit nor a 64-bit image");
+    refuseIf(magic != pe::kPe32Magic && magic != pe::kPe32PlusMagic, "it is neither a 32-bit nor a 64-bit image");
     // The two differ in the widths of fields before the data directories, which the packer does not read.
-    layout_.is64Bit = magic == kPe32PlusMagic;
-    const uint32_t directoriesAt = layout_.is64Bit ? pe::kDataDirectories : kPe32DataDirectories;
+    layout_.is64Bit = magic == pe::kPe32PlusMagic;
+    const uint32_t directoriesAt = layout_.is64Bit ? pe::kDataDirectories : pe::kPe32DataDirectories;
     const uint32_t directoryCount = std::min(optional.le32(directoriesAt - 4), pe::kMaxDirectories);
     if (directoryCount <= pe::kDirectoryBaseRelocation) {
         optional.refuse();
     }
     layout_.sizeOfInitializedData = optional.le32(pe::kSizeOfInitializedData);
     layout_.entryPoint = optional.le32(pe::kEntryPoint);
-    layout_.sectionAlignment = optional.le32(kSectionAlignment);
-    layout_.fileAlignment = optional.le32(kFileAlignment);
+    layout_.sectionAlignment = optional.le32(pe::kSectionAlignment);
+    layout_.fileAlignment = optional.le32(pe::kFileAlignment);
     layout_.sizeOfImage = optional.le32(pe::kSizeOfImage);
-    layout_.sizeOfHeaders = optional.le32(kSizeOfHeaders);
+    layout_.sizeOfHeaders = optional.le32(pe::kSizeOfHeaders);
     for (uint32_t d = 0; d < directoryCount; ++d) {
         layout_.directories.push_back(
             DataDirectory{optional.le32(directoriesAt + d * 8), optional.le32(directoriesAt + d * 8 + 4)});
@@ -138,7 +125,7 @@ ReferencedExtent PeImage::readReferencedExtent() const {
     if (const std::optional<Region> debug =
             directory(pe::kDirectoryDebug, "its debug directory lies outside the data of its sections",
                       "its debug directory is damaged")) {
-        for (uint64_t entry = 0; entry + kDebugEntrySize <= debug->size(); entry += kDebugEntrySize) {
+        for (uint64_t entry = 0; entry + pe::kDebugEntrySize <= debug->size(); entry += pe::kDebugEntrySize) {
             const uint64_t size = debug->le32(entry + 16);
             if (const uint32_t rva = debug->le32(entry + 20)) {
                 extent.debugData = std::max(extent.debugData, rva + size);
@@ -153,16 +140,16 @@ ReferencedExtent PeImage::readReferencedExtent() const {
             directory(pe::kDirectoryBaseRelocation, "its base relocations lie outside the data of its sections",
                       "its base relocations are damaged")) {
         // Blocks of a page's address, the block's size, and 16-bit entries: a type and an offset in the page.
-        for (uint64_t block = 0; block + kRelocationBlockHeader <= blocks->size();) {
+        for (uint64_t block = 0; block + pe::kRelocationBlockHeader <= blocks->size();) {
             const uint32_t page = blocks->le32(block);
             const uint32_t blockSize = blocks->le32(block + 4);
-            if (blockSize < kRelocationBlockHeader) {
+            if (blockSize < pe::kRelocationBlockHeader) {
                 blocks->refuse();
             }
-            const ByteView entries = blocks->read(block + kRelocationBlockHeader, blockSize - kRelocationBlockHeader);
+            const ByteView entries = blocks->read(block + pe::kRelocationBlockHeader, blockSize - pe::kRelocationBlockHeader);
             for (size_t at = 0; at + 2 <= entries.size; at += 2) {
                 const uint16_t entry = getLe16(entries.data + at);
-                if (entry >> 12 != kRelocationPadding) {
+                if (entry >> 12 != pe::kRelocationPadding) {
                     extent.relocatedPlace =
                         std::max(extent.relocatedPlace, uint64_t{page} + (entry & 0xFFF) + kRelocatedPlaceSize);
                 }

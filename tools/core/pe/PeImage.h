@@ -80,6 +80,11 @@ struct ReferencedExtent {
 // Layout facts of the PE32 and PE32+ formats.
 namespace pe {
 constexpr uint16_t kDosSignature = 0x5A4D; // "MZ"
+constexpr uint32_t kDosNtOffsetField = 0x3C;
+constexpr uint32_t kNtSignature = 0x00004550; // "PE\0\0"
+constexpr uint32_t kFileHeaderSize = 20;
+constexpr uint16_t kPe32Magic = 0x10B;
+constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kSectionHeaderSize = 40;
 constexpr uint32_t kDirectoryResource = 2;
 constexpr uint32_t kDirectorySecurity = 4;
@@ -92,9 +97,18 @@ constexpr uint32_t kSectionExecutable = 0x20000000;
 // Fields of the optional header, from its start.
 constexpr uint32_t kSizeOfInitializedData = 8;
 constexpr uint32_t kEntryPoint = 16;
+constexpr uint32_t kSectionAlignment = 32;
+constexpr uint32_t kFileAlignment = 36;
 constexpr uint32_t kSizeOfImage = 56;
+constexpr uint32_t kSizeOfHeaders = 60;
 constexpr uint32_t kCheckSum = 64;
+constexpr uint32_t kPe32DataDirectories = 96;
 constexpr uint32_t kDataDirectories = 112; // of PE32+
+// A debug directory's entries; the size, address and file offset of their data are at 16, 20 and 24.
+constexpr uint64_t kDebugEntrySize = 28;
+// Base relocations: the size of a block's header, and the type of an entry that is only padding.
+constexpr uint64_t kRelocationBlockHeader = 8;
+constexpr unsigned kRelocationPadding = 0;
 // The resource tree: directories of a header and entries, name texts, and data entries.
 constexpr uint32_t kResourceDirectorySize = 16;
 constexpr uint32_t kResourceEntrySize = 8;

@@ -26,19 +26,6 @@ constexpr uint32_t kCodeRva = 0x1000;
 constexpr uint32_t kResourceRva = 0x2000;
 constexpr uint16_t kEnglish = 0x0409;
 
-// Where the sink's bytes go: memory.
-class BytesSink : public ByteSink {
-public:
-    void write(ByteView bytes) override { bytes_.append(reinterpret_cast<const char*>(bytes.data), bytes.size); }
-    void writeAt(uint64_t offset, ByteView bytes) override {
-        bytes_.replace(offset, bytes.size, reinterpret_cast<const char*>(bytes.data), bytes.size);
-    }
-    const std::string& bytes() const { return bytes_; }
-
-private:
-    std::string bytes_;
-};
-
 std::shared_ptr<ByteSource> sourceOf(const std::string& bytes) {
     return std::make_shared<BufferSource>(std::vector<uint8_t>(bytes.begin(), bytes.end()));
 }
@@ -227,7 +214,7 @@ TEST(PackedSetup, AFixedSetPacksToThePinnedBytes) {
         request.iconPath = scratch.file(each.iconFile);
         ProductIcon icon(request, "", "");
         launcher.fitIcon(icon);
-        BytesSink sink;
+        packtest::StringSink sink;
         launcher.writeSetup(package, each.product, each.setup, sink, &icon);
         // A setup that reads back whole, with the icon asked for.
         OpenSetup setup = openSetup(sourceOf(sink.bytes()), each.setup);

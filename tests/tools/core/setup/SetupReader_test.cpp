@@ -27,15 +27,6 @@ const std::string kPacker = KR_TEST_PACKER;
 const std::string kLauncher = KR_TEST_LAUNCHER;
 const std::string kPackage = KR_TEST_PACKAGE;
 
-class VectorSink : public pack::ByteSink {
-public:
-    void write(pack::ByteView bytes) override { bytes_.append(reinterpret_cast<const char*>(bytes.data), bytes.size); }
-    void writeAt(uint64_t offset, pack::ByteView bytes) override {
-        bytes_.replace(offset, bytes.size, reinterpret_cast<const char*>(bytes.data), bytes.size);
-    }
-    std::string bytes_;
-};
-
 // A packed setup, and copies of it with one byte of the package changed and, as an older packer wrote it, without
 // the digest resource and the packer's version.
 class SetupFiles : public ::testing::Test {
@@ -59,9 +50,9 @@ protected:
         olderVersion.strings = {{u"ProductName", u"Kestrel Packtest"}};
         const auto olderBlock = std::make_shared<pack::BufferSource>(pack::buildVersionBlock(olderVersion));
         resources.put(pack::kResourceTypeVersion, pack::kVersionResource, language, pack::ResourceData::of(olderBlock));
-        VectorSink sink;
+        packtest::StringSink sink;
         pack::writeImage(image, resources, sink);
-        writeFile(digestless, sink.bytes_);
+        writeFile(digestless, sink.bytes());
     }
 
     static std::string digestOf(const std::string& bytes) {
@@ -187,10 +178,10 @@ TEST_F(SetupFiles, InfoShowsTheFirstOfATextNamedTwice) {
                     {u"ProductVersion", u"9.9"}};
     resources.put(pack::kResourceTypeVersion, pack::kVersionResource, info.language,
                   pack::ResourceData::of(std::make_shared<pack::BufferSource>(pack::buildVersionBlock(info))));
-    VectorSink sink;
+    packtest::StringSink sink;
     pack::writeImage(image, resources, sink);
     const std::string crafted = dir.file("crafted.exe");
-    writeFile(crafted, sink.bytes_);
+    writeFile(crafted, sink.bytes());
 
     const packtest::RunResult result = run(kPacker, {"--info", "--json", crafted});
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -250,9 +241,9 @@ TEST(SetupIcon, ReplacesTheLaunchersOwnGroupAndItsImages) {
     std::vector<uint8_t> secondGroup = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0, 40, 0, 0, 0, 4, 0};
     resources.put(pack::kResourceTypeIconGroup, 2, 0,
                   pack::ResourceData::of(std::make_shared<pack::BufferSource>(std::move(secondGroup))));
-    VectorSink sink;
+    packtest::StringSink sink;
     pack::writeImage(launcher, resources, sink);
-    writeFile(dir.file("iconic-launcher.exe"), sink.bytes_);
+    writeFile(dir.file("iconic-launcher.exe"), sink.bytes());
 
     const std::string setup = dir.file("setup.exe");
     pack::pack({dir.file("iconic-launcher.exe"), kPackage, setup, pack::IconChoice::FromFile, KR_TEST_ICON});
