@@ -36,7 +36,7 @@ struct ResourceId {
 };
 
 // Where the bytes of one resource are: a range of a source that the resource holds a share of, so that a tree keeps
-// alive every byte it will write, whoever made the source and whatever happens to them meanwhile.
+// alive every byte it will write, whatever becomes of the objects that made its sources.
 struct ResourceData {
     std::shared_ptr<ByteSource> source;
     uint64_t offset = 0;

@@ -1,6 +1,7 @@
 // The bytes of a fixed set of setups, pinned: a launcher, a package and icons made here, so that only the packer
 // can change what comes out.
 #include "PackTest.h"
+#include "pe/ImageWriter.h"
 #include "pe/ResourceLayout.h"
 #include "resources/Icon.h"
 #include "resources/VersionBlock.h"
@@ -223,6 +224,38 @@ TEST(PackedSetup, AFixedSetPacksToThePinnedBytes) {
         EXPECT_EQ(describeIconSizes(setup.facts.iconSizes), each.icons) << each.setup;
         packtest::writeFile(scratch.file("out.exe"), sink.bytes());
         EXPECT_EQ(sha256(scratch.file("out.exe")), each.digest) << each.setup;
+    }
+}
+
+// What a tree will write stays alive as long as the tree, and no longer: the icon's file and the group directory
+// made for it outlive the images read from them, and the writer copies them byte for byte.
+TEST(PackedSetup, TheResourceTreeHoldsTheSourcesItWrites) {
+    const std::string launcherBytes = pinnedLauncher();
+    const std::vector<IconPart> parts = {{16, bitmap(16, 7)}, {0, png(256)}};
+    std::shared_ptr<ByteSource> icon = sourceOf(icoFile(parts));
+    const std::weak_ptr<ByteSource> iconWatch = icon;
+    const PeImage launcher(sourceOf(launcherBytes));
+    auto resources = std::make_unique<ResourceTree>(launcher.resources());
+    {
+        const std::vector<IconImage> images = readIcon(std::move(icon));
+        placeIconGroup(images, readIconGroups(*resources), *resources);
+    }
+    ASSERT_FALSE(iconWatch.expired());
+    const std::weak_ptr<ByteSource> groupWatch = resources->first(kResourceTypeIconGroup, u"KR_MAIN")->second.source;
+    ASSERT_FALSE(groupWatch.expired());
+
+    packtest::StringSink sink;
+    writeImage(launcher, *resources, sink);
+    resources.reset();
+    EXPECT_TRUE(iconWatch.expired());
+    EXPECT_TRUE(groupWatch.expired());
+    const PeImage written(sourceOf(sink.bytes()));
+    // Image 2 stays the second group's; the first group's own image 1 goes, and its number is free again.
+    const uint16_t numbers[] = {1, 3};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const ResourceData* image = written.resources().find(kResourceTypeIcon, numbers[i], 0);
+        ASSERT_NE(image, nullptr) << i;
+        EXPECT_EQ(sink.bytes().substr(image->offset, image->size), parts[i].bytes) << i;
     }
 }
 
