@@ -20,6 +20,9 @@ namespace {
 
 const char kLauncherName[] = "kestrel-launcher.exe";
 
+// One line on standard error, after the program's name.
+void tell(const std::string& message) { platform::writeLine(platform::Stream::Err, "kestrel-pack: " + message); }
+
 // Standard output, kept as GNU tools keep it: a line that cannot be written makes the command fail, and the first
 // reason is told on standard error once the command is done.
 class Report {
@@ -75,7 +78,7 @@ int packAndReport(const CommandLine& commandLine, const std::string& programPath
     const PackSummary summary = pack(request);
     report.lines(packReport(summary));
     if (!summary.iconWarning.empty()) {
-        platform::writeLine(platform::Stream::Err, "kestrel-pack: warning: " + summary.iconWarning);
+        tell("warning: " + summary.iconWarning);
     }
     return kExitSuccess;
 }
@@ -97,7 +100,7 @@ int describeSetup(const CommandLine& commandLine, Report& report) {
         report.lines(infoReport(facts));
     }
     if (!facts.packageIsWhole()) {
-        platform::writeLine(platform::Stream::Err, "kestrel-pack: " + damageMessage(facts));
+        tell(damageMessage(facts));
         return kExitFailure;
     }
     return kExitSuccess;
@@ -107,8 +110,7 @@ int extractAndReport(const CommandLine& commandLine, Report& report) {
     const SetupFacts facts = extractPackage(commandLine.operands[0], commandLine.operands[1], commandLine.force);
     const std::string output = platform::absolutePath(commandLine.operands[1]);
     if (!facts.packageIsWhole()) {
-        platform::writeLine(platform::Stream::Err,
-                            "kestrel-pack: " + damageMessage(facts) + "; extracted all the same (--force)");
+        tell(damageMessage(facts) + "; extracted all the same (--force)");
     }
     report.line(extractReport(facts, output));
     return kExitSuccess;
@@ -128,7 +130,7 @@ int runVerb(const CommandLine& commandLine, const std::string& programPath, Repo
 
 int runParsed(const CommandLine& commandLine, const std::string& programPath, Report& report) {
     if (!commandLine.problem.empty()) {
-        platform::writeLine(platform::Stream::Err, "kestrel-pack: " + commandLine.problem);
+        tell(commandLine.problem);
         platform::writeLine(platform::Stream::Err, usageLines());
         platform::writeLine(platform::Stream::Err, "Try 'kestrel-pack --help' for more.");
         return kExitUsage;
@@ -149,7 +151,7 @@ int runParsed(const CommandLine& commandLine, const std::string& programPath, Re
     } catch (const std::exception& error) {
         failure = error.what();
     }
-    platform::writeLine(platform::Stream::Err, "kestrel-pack: " + failure);
+    tell(failure);
     return kExitFailure;
 }
 
@@ -159,7 +161,7 @@ int runCommand(const std::vector<std::string>& args, const std::string& programP
     Report report;
     const int exitCode = runParsed(parseCommandLine(args), programPath, report);
     if (!report.failure().empty()) {
-        platform::writeLine(platform::Stream::Err, "kestrel-pack: write error: " + report.failure());
+        tell("write error: " + report.failure());
         return kExitFailure;
     }
     return exitCode;
