@@ -1,7 +1,7 @@
 // The main of the test programs that pack in their own process: as kestrel-pack does, started with the reader option
 // it becomes the package reading child that packing starts; otherwise it runs its tests.
 #include "PackageReader.h"
-#include "ReaderProtocol.h"
+#include "io/ReaderProtocol.h"
 
 #include <gtest/gtest.h>
 

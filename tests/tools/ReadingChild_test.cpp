@@ -2,8 +2,8 @@
 // for a damaged package. This program is the child too (ReaderTestMain.cpp).
 #include "ChildProcess.h"
 #include "PackError.h"
-#include "Platform.h"
-#include "ReaderProtocol.h"
+#include "io/Platform.h"
+#include "io/ReaderProtocol.h"
 #include "WideText.h"
 
 #include <windows.h>

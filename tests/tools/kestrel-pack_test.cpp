@@ -1,14 +1,14 @@
 // Tests of the packer: what a setup carries, its version block, determinism, refusals, memory, the setup at work.
 #include "Crc32c.h"
-#include "ImageWriter.h"
 #include "PackageEdit.h"
-#include "Packer.h"
-#include "PeImage.h"
 #include "RecordingAppender.h"
-#include "SetupResources.h"
-#include "VersionBlock.h"
 #include "krpack.h"
 #include "krtest.h"
+#include "pe/ImageWriter.h"
+#include "pe/PeImage.h"
+#include "resources/SetupResources.h"
+#include "resources/VersionBlock.h"
+#include "setup/Packer.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +22,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -237,11 +238,9 @@ TEST(SetupVersionBlock, ATextNamedTwiceReadsAsWindowsReadsIt) {
         pack::VersionInfo info;
         info.language = language;
         info.strings = {{first, u"Trusted"}, {u"CompanyName", u"Kestrel"}, {u"ProductName", u" Corp Updater"}};
-        const std::vector<uint8_t> block = pack::buildVersionBlock(info);
-        pack::MemorySource blockSource(block);
         pack::ResourceTree resources = image.resources();
         resources.put(pack::kResourceTypeVersion, pack::kVersionResource, language,
-                      pack::ResourceData{&blockSource, 0, static_cast<uint32_t>(block.size()), 0});
+                      pack::ResourceData::of(std::make_shared<pack::BufferSource>(pack::buildVersionBlock(info))));
         StringSink crafted;
         pack::writeImage(image, resources, crafted);
         krtest::writeFile(setup, crafted.bytes_);

@@ -1,4 +1,4 @@
-// The packer's error: a complete message for the user, in UTF-8, and how a message names a file.
+// The packer's error: a complete message for the user, in UTF-8; how a rule refuses a file; how a message quotes.
 #pragma once
 
 #include <stdexcept>
@@ -18,6 +18,14 @@ public:
     using Error::Error;
 };
 
-inline std::string quoted(const std::string& path) { return "'" + path + "'"; }
+// Raises FormatError(rule) when `broken`: the one way a rule that a file breaks is told.
+inline void refuseIf(bool broken, const std::string& rule) {
+    if (broken) {
+        throw FormatError(rule);
+    }
+}
+
+// "'<text>'": a file's name, an option or a value from a file, set apart from the message around it.
+inline std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
 } // namespace pack

@@ -1,5 +1,5 @@
 // Lines of text on the standard streams of a POSIX process, as UTF-8, each written whole before the call returns.
-#include "Platform.h"
+#include "io/Platform.h"
 
 #include <unistd.h>
 

@@ -1,5 +1,5 @@
 // A signal that ends the packer removes the temporary file of its output first, then ends it as it would have.
-#include "Platform.h"
+#include "io/Platform.h"
 
 #include <climits>
 #include <csignal>

@@ -3,8 +3,8 @@
 
 #include "FileDescriptor.h"
 #include "PackError.h"
-#include "ReaderProtocol.h"
-#include "Text.h"
+#include "io/ReaderProtocol.h"
+#include "text/Text.h"
 
 #include <libmsi.h>
 
@@ -63,7 +63,7 @@ GObjectPtr<LibmsiDatabase> openDatabase(const std::string& packagePath) {
         libmsi_database_new(packagePath.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &raw));
     const ErrorPtr error(raw);
     if (!database) {
-        throw Error("Cannot open '" + packagePath + "' as a Windows Installer package" + detail(error));
+        throw Error("Cannot open " + quoted(packagePath) + " as a Windows Installer package" + detail(error));
     }
     return database;
 }
@@ -75,7 +75,7 @@ bool hasTable(LibmsiDatabase* database, const char* table, const std::string& pa
     const bool persistent = libmsi_database_is_table_persistent(database, table, &raw);
     const ErrorPtr error(raw);
     if (error && !g_error_matches(error.get(), LIBMSI_RESULT_ERROR, LIBMSI_RESULT_INVALID_TABLE)) {
-        throw Error(std::string("Cannot read the ") + table + " table of '" + packagePath + "'" + detail(error));
+        throw Error(std::string("Cannot read the ") + table + " table of " + quoted(packagePath) + detail(error));
     }
     return persistent;
 }
@@ -89,7 +89,7 @@ GObjectPtr<LibmsiQuery> runQuery(LibmsiDatabase* database, const char* sql, Libm
     raw = nullptr;
     if (!query || !libmsi_query_execute(query.get(), parameters, &raw)) {
         error.reset(raw);
-        throw Error(std::string("Cannot query the ") + table + " table of '" + packagePath + "'" + detail(error));
+        throw Error(std::string("Cannot query the ") + table + " table of " + quoted(packagePath) + detail(error));
     }
     return query;
 }
@@ -116,7 +116,7 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
     }
     // The end of the rows is a record of null and no error.
     if (error) {
-        throw Error("Cannot read the Property table of '" + packagePath + "'" + detail(error));
+        throw Error("Cannot read the Property table of " + quoted(packagePath) + detail(error));
     }
     return properties;
 }
@@ -133,7 +133,7 @@ std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, 
     GError* raw = nullptr;
     const GObjectPtr<LibmsiRecord> record(libmsi_query_fetch(query.get(), &raw));
     ErrorPtr error(raw);
-    const std::string failure = "Cannot read the Icon table of '" + packagePath + "'";
+    const std::string failure = "Cannot read the Icon table of " + quoted(packagePath);
     if (!record) {
         if (error) {
             throw Error(failure + detail(error));

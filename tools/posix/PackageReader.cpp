@@ -3,11 +3,11 @@
 #include "PackageReader.h"
 
 #include "ChildProcess.h"
-#include "Command.h"
+#include "cli/Command.h"
 #include "LibmsiReader.h"
 #include "PackError.h"
-#include "Platform.h"
-#include "ReaderProtocol.h"
+#include "io/Platform.h"
+#include "io/ReaderProtocol.h"
 
 #include <glib.h>
 

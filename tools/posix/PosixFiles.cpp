@@ -1,7 +1,7 @@
 // File access on POSIX systems: paths, file queries, inputs read a piece at a time, the system calls of outputs.
 #include "FileDescriptor.h"
 #include "PackError.h"
-#include "Platform.h"
+#include "io/Platform.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

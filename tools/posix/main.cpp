@@ -1,8 +1,8 @@
 // kestrel-pack for POSIX systems: the program's own path from its name and PATH, then the packer's command line.
-#include "Command.h"
 #include "PackageReader.h"
-#include "Platform.h"
-#include "ReaderProtocol.h"
+#include "cli/Command.h"
+#include "io/Platform.h"
+#include "io/ReaderProtocol.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // Lines of text on the standard streams of a Windows process: UTF-16 on a console, so any product name shows;
 // UTF-8 with CR LF line ends on a pipe or a file. Each line is written whole before the call returns.
-#include "Platform.h"
 #include "WideText.h"
+#include "io/Platform.h"
 
 #include "WinErrorHandling.h"
 

@@ -1,6 +1,6 @@
 // A console control event that ends the packer removes the temporary file of its output first.
-#include "Platform.h"
 #include "WideText.h"
+#include "io/Platform.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // Reading the Property and Icon tables of an installer package through msi.dll.
 #include "MsiReader.h"
 
-#include "../posix/ReaderProtocol.h"
+#include "io/ReaderProtocol.h"
 #include "PackError.h"
 #include "WideText.h"
 
@@ -72,9 +72,9 @@ std::map<std::string, std::string> readProperties(const std::string& packagePath
 std::optional<std::vector<uint8_t>> readIconRow(const std::string& packagePath, const std::string& name) {
     MSIHANDLE opened = 0;
     require(MsiOpenDatabaseW(widen(packagePath).c_str(), MSIDBOPEN_READONLY, &opened),
-            "Cannot open '" + packagePath + "' as a Windows Installer package");
+            "Cannot open " + quoted(packagePath) + " as a Windows Installer package");
     const msi::Handle database(opened);
-    const std::string failure = "Cannot read the Icon table of '" + packagePath + "'";
+    const std::string failure = "Cannot read the Icon table of " + quoted(packagePath);
     // A database without the table (a merge module, say) has no rows rather than a broken query.
     const MSICONDITION persistent = MsiDatabaseIsTablePersistentW(database.get(), L"Icon");
     if (persistent == MSICONDITION_ERROR) {

@@ -2,12 +2,12 @@
 // which reads with msi.dll and may crash without taking the packer along or calling up a dialog or a debugger.
 #include "PackageReader.h"
 
-#include "../posix/ReaderProtocol.h"
+#include "io/ReaderProtocol.h"
 #include "ChildProcess.h"
-#include "Command.h"
+#include "cli/Command.h"
 #include "MsiReader.h"
 #include "PackError.h"
-#include "Platform.h"
+#include "io/Platform.h"
 
 #include <windows.h>
 

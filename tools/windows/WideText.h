@@ -1,7 +1,7 @@
 // Windows text: the UTF-16 of the system's wide calls to and from the packer's UTF-8.
 #pragma once
 
-#include "Utf.h"
+#include "text/Utf.h"
 
 #include <string>
 

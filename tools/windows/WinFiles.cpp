@@ -1,7 +1,7 @@
 // File access on Windows: paths, file queries, inputs mapped into memory, the system calls of outputs.
 #include "PackError.h"
-#include "Platform.h"
 #include "WideText.h"
+#include "io/Platform.h"
 
 #include "OwnedHandle.h"
 #include "WinErrorHandling.h"

@@ -1,9 +1,9 @@
 // kestrel-pack for Windows: the arguments and the program's own path from the system, then the packer's command line.
-#include "../posix/ReaderProtocol.h"
-#include "Command.h"
 #include "PackageReader.h"
-#include "Platform.h"
 #include "WideText.h"
+#include "cli/Command.h"
+#include "io/Platform.h"
+#include "io/ReaderProtocol.h"
 
 #include <windows.h>
 #include <shellapi.h>

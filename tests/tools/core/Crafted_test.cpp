@@ -1,8 +1,8 @@
 // The crafted files of craft.py: each refused with its rule by every command, quickly, writing and echoing
 // nothing, or read if only its icon is damaged; and what the packer takes at the reader's bounds read back.
 #include "PackTest.h"
-#include "Packer.h"
-#include "PeImage.h"
+#include "pe/PeImage.h"
+#include "setup/Packer.h"
 
 #include <gtest/gtest.h>
 
@@ -287,15 +287,15 @@ TEST(CraftedFiles, A32BitImageReadsAsIts64BitTwin) {
     EXPECT_FALSE(image.layout().is64Bit);
     EXPECT_EQ(image.layout().entryPoint, twin.layout().entryPoint);
     EXPECT_EQ(image.layout().sizeOfImage, twin.layout().sizeOfImage);
-    ASSERT_EQ(image.sections().size(), twin.sections().size());
-    for (size_t i = 0; i < image.sections().size(); ++i) {
-        EXPECT_EQ(image.sections()[i].virtualAddress, twin.sections()[i].virtualAddress);
-        EXPECT_EQ(image.sections()[i].rawPointer, twin.sections()[i].rawPointer);
+    ASSERT_EQ(image.layout().sections.size(), twin.layout().sections.size());
+    for (size_t i = 0; i < image.layout().sections.size(); ++i) {
+        EXPECT_EQ(image.layout().sections[i].virtualAddress, twin.layout().sections[i].virtualAddress);
+        EXPECT_EQ(image.layout().sections[i].rawPointer, twin.layout().sections[i].rawPointer);
     }
-    ASSERT_EQ(image.directories().size(), twin.directories().size());
-    for (size_t d = 0; d < image.directories().size(); ++d) {
-        EXPECT_EQ(image.directories()[d].rva, twin.directories()[d].rva) << d;
-        EXPECT_EQ(image.directories()[d].size, twin.directories()[d].size) << d;
+    ASSERT_EQ(image.layout().directories.size(), twin.layout().directories.size());
+    for (size_t d = 0; d < image.layout().directories.size(); ++d) {
+        EXPECT_EQ(image.layout().directories[d].rva, twin.layout().directories[d].rva) << d;
+        EXPECT_EQ(image.layout().directories[d].size, twin.layout().directories[d].size) << d;
     }
     size_t count = 0;
     for (const auto& [type, names] : twin.resources().types()) {

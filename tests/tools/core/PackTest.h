@@ -1,7 +1,7 @@
 // Support for the native packer tests: scratch directories, whole files, and the packer run as a child.
 #pragma once
 
-#include "Bytes.h"
+#include "bytes/Bytes.h"
 
 #include <functional>
 #include <string>
@@ -46,6 +46,19 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
 // The same, and while it runs `ready` is asked every millisecond; once it says yes, the program gets `signal`.
 RunResult runInterrupted(const std::string& program, const std::vector<std::string>& args,
                          const std::function<bool()>& ready, int signal);
+
+// A sink that keeps what is written in memory.
+class StringSink : public pack::ByteSink {
+public:
+    void write(pack::ByteView bytes) override { bytes_.append(reinterpret_cast<const char*>(bytes.data), bytes.size); }
+    void writeAt(uint64_t offset, pack::ByteView bytes) override {
+        bytes_.replace(offset, bytes.size, reinterpret_cast<const char*>(bytes.data), bytes.size);
+    }
+    const std::string& bytes() const { return bytes_; }
+
+private:
+    std::string bytes_;
+};
 
 inline pack::ByteView view(const std::string& bytes) {
     return pack::ByteView{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};

@@ -3,8 +3,8 @@
 #include "ChildProcess.h"
 #include "PackError.h"
 #include "PackTest.h"
-#include "Platform.h"
-#include "ReaderProtocol.h"
+#include "io/Platform.h"
+#include "io/ReaderProtocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 # The fuzz harnesses of the sanitizer tree: the packer core instrumented for coverage over the in-memory files,
 # one libFuzzer program per harness, with the checks they share and the launcher the Windows tree built.
-file(GLOB core_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/core/*.cpp)
+file(GLOB_RECURSE core_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/core/*.cpp)
 add_library(kr_fuzz_core STATIC ${core_sources} ${PROJECT_SOURCE_DIR}/share/native/common/Crc32c.cpp
   MemoryPlatform.cpp PackChecks.cpp ShapedLauncher.cpp)
 target_include_directories(kr_fuzz_core PUBLIC ${PROJECT_SOURCE_DIR}/tools/core

@@ -3,7 +3,7 @@
 // used after the next read of its source, or read past its end, is reported by AddressSanitizer.
 #pragma once
 
-#include "Platform.h"
+#include "io/Platform.h"
 
 #include <cstdint>
 #include <map>

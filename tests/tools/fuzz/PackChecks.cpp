@@ -1,12 +1,12 @@
 // The harnesses' checks of printed text and of a setup against its launcher, read with the image reader's layout.
 #include "PackChecks.h"
 
-#include "Command.h"
-#include "Icon.h"
+#include "cli/Command.h"
+#include "resources/Icon.h"
 #include "PackError.h"
-#include "PeImage.h"
+#include "pe/PeImage.h"
 #include "Require.h"
-#include "Utf.h"
+#include "text/Utf.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -42,7 +42,7 @@ public:
 
     const pack::PeImage& image() const { return image_; }
     uint32_t optionalField(uint32_t offset) const {
-        return pack::getLe32(file_.data() + image_.offsets().optionalHeader + offset);
+        return pack::getLe32(file_.data() + image_.layout().offsets.optionalHeader + offset);
     }
 
     // The bytes at [rva, rva + size), at most kMaxCompared of them: a section's raw data and the zeros past it,
@@ -50,7 +50,7 @@ public:
     std::vector<int> at(uint64_t rva, uint64_t size) const {
         const uint64_t end = rva + std::min(size, kMaxCompared);
         std::vector<int> bytes;
-        const std::vector<pack::SectionHeader>& sections = image_.sections();
+        const std::vector<pack::SectionHeader>& sections = image_.layout().sections;
         for (uint64_t place = rva; place < end;) {
             if (place < image_.layout().sizeOfHeaders) {
                 const uint64_t stop = std::min<uint64_t>(end, image_.layout().sizeOfHeaders);
@@ -65,7 +65,7 @@ public:
             if (after != sections.begin()) {
                 const pack::SectionHeader& section = *(after - 1);
                 const uint64_t span = pack::alignUp(std::max(section.virtualSize, section.rawSize),
-                                                    image_.sectionAlignment());
+                                                    image_.layout().sectionAlignment);
                 if (place < section.virtualAddress + span) {
                     const uint64_t offset = place - section.virtualAddress;
                     const uint64_t stop = std::min(end, section.virtualAddress + span);
@@ -110,14 +110,14 @@ Bytes bytesOf(const pack::ResourceData& data) {
 }
 
 std::string sectionName(const Bytes& file, const pack::PeImage& image, size_t index) {
-    const uint8_t* at = file.data() + image.offsets().sectionTable + index * pack::pe::kSectionHeaderSize;
+    const uint8_t* at = file.data() + image.layout().offsets.sectionTable + index * pack::pe::kSectionHeaderSize;
     return std::string(at, at + 8);
 }
 
 void requireSectionsKept(const Bytes& launcherFile, const Mapped& launcher, const Bytes& setupFile,
                          const Mapped& setup) {
-    const auto& before = launcher.image().sections();
-    const auto& after = setup.image().sections();
+    const auto& before = launcher.image().layout().sections;
+    const auto& after = setup.image().layout().sections;
     require(before.size() == after.size(), "the setup to have the launcher's sections");
     const size_t resources = launcher.image().rewritableResourceSection();
     for (size_t i = 0; i < before.size(); ++i) {
@@ -144,8 +144,8 @@ void requireEntryAndDirectoriesKept(const Mapped& launcher, const Mapped& setup)
         require(launcher.at(entry, kEntryWindow) == setup.at(setup.optionalField(kEntryPointField), kEntryWindow),
                 "the setup's entry point to show the launcher's code");
     }
-    const auto& before = launcher.image().directories();
-    const auto& after = setup.image().directories();
+    const auto& before = launcher.image().layout().directories;
+    const auto& after = setup.image().layout().directories;
     require(before.size() == after.size(), "the setup to have the launcher's data directories");
     for (uint32_t d = 0; d < before.size(); ++d) {
         // The loader takes a directory of no address or no size for none.
@@ -175,7 +175,7 @@ struct DebugEntry {
 
 std::vector<DebugEntry> debugEntries(const Mapped& image) {
     std::vector<DebugEntry> entries;
-    const auto& directories = image.image().directories();
+    const auto& directories = image.image().layout().directories;
     if (directories.size() <= pack::pe::kDirectoryDebug) {
         return entries;
     }

@@ -1,7 +1,7 @@
 // Writing a shaped launcher: headers, a code section, a resource tree laid out in one pass, an optional tail.
 #include "ShapedLauncher.h"
 
-#include "Bytes.h"
+#include "bytes/Bytes.h"
 
 namespace fuzz {
 

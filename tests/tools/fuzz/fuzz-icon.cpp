@@ -1,11 +1,12 @@
 // Fuzz target: any file as the setup's icon (--icon); a written setup must read back whole with the icon's images.
-#include "Icon.h"
 #include "MemoryPlatform.h"
 #include "PackChecks.h"
 #include "PackError.h"
 #include "Require.h"
-#include "SetupReader.h"
 #include "TestLauncher.h"
+#include "resources/Icon.h"
+#include "setup/Packer.h"
+#include "setup/SetupReader.h"
 
 #include <array>
 #include <cstdint>

@@ -4,7 +4,9 @@
 #include "PackChecks.h"
 #include "PackError.h"
 #include "Require.h"
-#include "SetupReader.h"
+#include "pe/PeImage.h"
+#include "setup/Packer.h"
+#include "setup/SetupReader.h"
 
 #include <cstdint>
 #include <string>

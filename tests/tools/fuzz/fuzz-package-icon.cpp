@@ -1,11 +1,11 @@
 // Fuzz target: any bytes as the package's Icon row that ARPPRODUCTICON names; the pack goes on without an icon it
 // cannot use, and the setup reads back whole.
-#include "Icon.h"
+#include "resources/Icon.h"
 #include "MemoryPlatform.h"
 #include "PackChecks.h"
 #include "PackError.h"
 #include "Require.h"
-#include "SetupReader.h"
+#include "setup/SetupReader.h"
 #include "TestLauncher.h"
 
 #include <cstdint>

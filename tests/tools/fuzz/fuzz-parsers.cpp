@@ -1,9 +1,9 @@
 // Fuzz target: the same bytes as a version block, as product code text and as UTF-8, with round trips.
 #include "PackError.h"
-#include "ProductCode.h"
 #include "Require.h"
-#include "Utf.h"
-#include "VersionBlock.h"
+#include "resources/VersionBlock.h"
+#include "setup/ProductCode.h"
+#include "text/Utf.h"
 
 #include <cstdint>
 #include <map>

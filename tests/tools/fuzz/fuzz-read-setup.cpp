@@ -2,9 +2,10 @@
 #include "MemoryPlatform.h"
 #include "PackChecks.h"
 #include "PackError.h"
-#include "PackageDigest.h"
 #include "Require.h"
-#include "SetupReader.h"
+#include "cli/Command.h"
+#include "setup/PackageDigest.h"
+#include "setup/SetupReader.h"
 
 #include <cstdint>
 #include <string>

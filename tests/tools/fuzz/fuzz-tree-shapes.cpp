@@ -1,14 +1,14 @@
 // Fuzz target: the input describes a launcher's shape (resource trees up to and past the reader's bounds, shared
 // names and data, icon groups, and where its entry point, data directories and debug data lie) and the package's
 // icon; the launcher is packed, and a written setup must read back whole and keep the launcher's code and data.
-#include "Icon.h"
+#include "resources/Icon.h"
 #include "MemoryPlatform.h"
 #include "PackChecks.h"
 #include "PackError.h"
 #include "Require.h"
-#include "SetupReader.h"
+#include "setup/SetupReader.h"
 #include "ShapedLauncher.h"
-#include "VersionBlock.h"
+#include "resources/VersionBlock.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
