@@ -457,27 +457,6 @@ def worst_case(launcher):
     return with_resources(launcher, lambda rva: build_tree(names + package, rva))
 
 
-def long_names(launcher, units):
-    """One type, two names of `units` characters that differ only in the last, and `units` - 1 languages under
-    each, all leading to one empty datum: a reader that looks type and name up again for every language compares
-    whole names entries x name length times. At 65,535 units the entries are as many as a tree may hold."""
-    languages = units - 1
-
-    def build(add_directory, blob, rva):
-        root = add_directory([(RT_RCDATA, 0)])
-        names = add_directory([(0, 0), (0, 0)], named=2)
-        struct.pack_into('<I', blob, root + 20, HIGH | names)
-        leaf = len(blob)
-        blob.extend(struct.pack('<IIII', rva, 0, 0, 0))
-        for i, last in enumerate('ab'):
-            text = len(blob)
-            blob.extend(struct.pack('<H', units) + ('x' * (units - 1) + last).encode('utf-16-le'))
-            blob.extend(bytes(-len(blob) % 4))
-            inner = add_directory([(language, leaf) for language in range(languages)])
-            struct.pack_into('<II', blob, names + 16 + i * 8, HIGH | text, HIGH | inner)
-    return with_resources(launcher, raw_tree(build))
-
-
 def icon_file(count):
     """An .ico of `count` distinct 1x1 bitmaps."""
     image = struct.pack('<IiiHHIIiiII', 40, 1, 2, 1, 32, 0, 0, 0, 0, 0, 0) + bytes(8)

@@ -1,21 +1,11 @@
 #!/bin/bash
 # Shared by the damaged-package tests: one pack of one package, checked for what its user sees. Sourced after
 # `scratch` (a working directory), `bound` (seconds) and `info` (a packer command for --info) are set.
-failures=0
+# shellcheck source=tests/tools/checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 packed=0
 refused=0
 messages=()
-
-check() { # check <description> <command>...: counts and names a failure
-  local description=$1
-  shift
-  if "$@"; then
-    echo "ok: $description"
-  else
-    echo "FAILED: $description"
-    failures=$((failures + 1))
-  fi
-}
 
 # pack_and_check <packer command>... <package>: packs into a fresh directory, $scratch/out. Exit 0 or 1 within
 # $bound seconds; no line of the installer library (GLib's "** (process:…)" and "…-CRITICAL **") or of Wine

@@ -306,4 +306,17 @@ void requireLauncherKept(const Bytes& launcherFile, const Bytes& setupFile, bool
     requireResourcesKept(launcher.image().resources(), setup->image().resources(), iconPlaced);
 }
 
+pack::SetupFacts requireReadsBack(const std::string& setup, const std::string& extracted, const Bytes& package) {
+    require(runPacker({"--info", setup}) == 0, "--info to read the setup the packer wrote");
+    pack::SetupFacts facts;
+    try {
+        facts = pack::extractPackage(setup, extracted, false);
+    } catch (const pack::Error& error) {
+        require(false, std::string("the packed setup to read back, not: ") + error.what());
+    }
+    require(facts.packageIsWhole() && pack::memory::files()[extracted] == package,
+            "the package to come back byte for byte, matching its digest");
+    return facts;
+}
+
 } // namespace fuzz

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "MemoryPlatform.h"
+#include "setup/SetupReader.h"
 
 #include <string>
 #include <vector>
@@ -29,5 +30,10 @@ bool printed(pack::platform::Stream stream, const std::string& text);
 // and, when `iconPlaced`, its first icon group and its icon images; and every other icon group still names the
 // images it named, or none where it named a missing one.
 void requireLauncherKept(const pack::memory::Bytes& launcher, const pack::memory::Bytes& setup, bool iconPlaced);
+
+// The setup at `setup` reads back: --info takes it, and its package, extracted to `extracted`, matches its digest
+// and `package` byte for byte. Returns what the reader saw of it.
+pack::SetupFacts requireReadsBack(const std::string& setup, const std::string& extracted,
+                                  const pack::memory::Bytes& package);
 
 } // namespace fuzz

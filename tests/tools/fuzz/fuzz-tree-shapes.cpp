@@ -222,15 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::require(memory::files().count(kSetup) == 0, "a refused pack to leave no setup");
         return 0;
     }
-    fuzz::require(fuzz::runPacker({"--info", kSetup}) == 0, "--info to read the setup the packer wrote");
-    SetupFacts facts;
-    try {
-        facts = extractPackage(kSetup, kExtracted, false);
-    } catch (const Error& error) {
-        fuzz::require(false, std::string("the packed setup to read back, not: ") + error.what());
-    }
-    fuzz::require(facts.packageIsWhole() && memory::files()[kExtracted] == package(),
-                  "the package to come back byte for byte");
+    fuzz::requireReadsBack(kSetup, kExtracted, package());
     fuzz::requireLauncherKept(memory::files()[kLauncher], memory::files()[kSetup], iconImages > 0);
     fuzz::requireShortIconLines();
     return 0;
